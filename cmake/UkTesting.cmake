@@ -1,0 +1,50 @@
+# GoogleTest from the Debian source package, built with whichever compiler this tree uses
+# (natively, or cross for Windows, where the test programs then run through Wine).
+set(UK_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(NOT TARGET gtest)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${UK_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(t gtest gtest_main)
+    if(TARGET ${t})
+      target_compile_options(${t} PRIVATE -w)
+    endif()
+  endforeach()
+endif()
+
+# uk_add_test(NAME SOURCES ... [LIBS ...] [LABELS ...] [SERIAL])
+# One test program is one ctest entry. Windows test programs run under Wine in the project's
+# own prefix; SERIAL marks tests that share machine-wide state (registry, named objects, files).
+function(uk_add_test name)
+  cmake_parse_arguments(T "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+  if(UK_WINDOWS)
+    target_link_libraries(${name} PRIVATE -static)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set(env ${T_ENV})
+  if(UK_WINDOWS)
+    list(APPEND env "WINEPREFIX=${UK_WINEPREFIX}" "WINEDEBUG=-all,err+module" "WINEDLLOVERRIDES=mshtml=,mscoree=")
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${env}")
+  if(T_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  if(T_SERIAL)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL ON)
+  endif()
+endfunction()
+
+# uk_deliverable(TARGET): a shipped Windows binary. Statically linked against the win32-model C++
+# runtime (see cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex.
+function(uk_deliverable target)
+  if(UK_WINDOWS)
+    set_target_properties(${target} PROPERTIES
+      RULE_LAUNCH_LINK "${CMAKE_SOURCE_DIR}/cmake/link-win32-runtime.sh")
+    target_link_options(${target} PRIVATE -static)
+  endif()
+endfunction()

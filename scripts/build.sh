@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Configures and builds one or more trees under build/:
+#   native  g++ with AddressSanitizer and UndefinedBehaviorSanitizer (the native test tree)
+#   clang   clang, plain (checks the core builds with a second compiler)
+#   win     MinGW-w64 i686 cross build of the deliverables and the Windows tests
+# Usage: scripts/build.sh [native] [clang] [win]   (default: all three)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+jobs=${UK_JOBS:-$(nproc)}
+variants=("$@")
+[ ${#variants[@]} -gt 0 ] || variants=(native clang win)
+
+for v in "${variants[@]}"; do
+  dir="$top/build/$v"
+  case "$v" in
+    native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DUK_SANITIZE=ON) ;;
+    clang)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang) ;;
+    win)    args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake"
+                  -DUK_WINEPREFIX="$(readlink -f "$top/build/wineprefix")") ;;
+    *) echo "unknown build variant: $v" >&2; exit 2 ;;
+  esac
+  cmake -S "$top" -B "$dir" -G Ninja "${args[@]}" ${UK_CMAKE_ARGS:-} >/dev/null
+  cmake --build "$dir" -j "$jobs"
+done
