@@ -3,6 +3,8 @@
 #   native  g++ with AddressSanitizer and UndefinedBehaviorSanitizer (the native test tree)
 #   clang   clang, plain (checks the core builds with a second compiler)
 #   win     MinGW-w64 i686 cross build of the deliverables and the Windows tests
+#   fuzz    clang with libFuzzer: the fuzz targets (fuzz/), not part of the test run
+#   bench   g++ optimised: the benchmarks (bench/)
 # Usage: scripts/build.sh [native] [clang] [win]   (default: all three)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +17,8 @@ for v in "${variants[@]}"; do
   case "$v" in
     native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DUK_SANITIZE=ON) ;;
     clang)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang) ;;
+    fuzz)   args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DUK_FUZZ=ON) ;;
+    bench)  args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DUK_BENCH=ON) ;;
     win)    args=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake"
                   -DUK_WINEPREFIX="$(readlink -f "$top/build/wineprefix")") ;;
     *) echo "unknown build variant: $v" >&2; exit 2 ;;
