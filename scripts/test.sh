@@ -12,9 +12,20 @@ wineserver -k 2>/dev/null || true
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
-status=0
+status=0 passed=0 failed=0
 for v in native clang win; do
   echo "== tests: $v"
-  ctest --test-dir "build/$v" --output-on-failure -j "$(nproc)" --timeout 600 || status=1
+  log="build/$v/ctest-summary.log"
+  ctest --test-dir "build/$v" --output-on-failure -j "$(nproc)" --timeout 600 2>&1 | tee "$log" || true
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -z "$line" ]; then
+    echo "no ctest summary for $v"; status=1; continue
+  fi
+  f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  n=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  passed=$((passed + n - f)); failed=$((failed + f))
+  [ "$f" -eq 0 ] || status=1
 done
+echo
+echo "$passed passed, $failed failed"
 exit $status
