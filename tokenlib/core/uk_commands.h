@@ -3,8 +3,10 @@
 // failures under its step name.
 #pragma once
 #include <stdint.h>
+#include <string.h>
 
 #include "uk_context.h"
+#include "uk_transport.h"
 
 namespace uk {
 
@@ -23,7 +25,7 @@ struct FILE_ATTR {
   uint8_t proprietary[6];
 };
 #pragma pack(pop)
-static_assert(sizeof(FILE_ATTR) == 50, "FILE_ATTR layout");
+static_assert(sizeof(FILE_ATTR) == 49, "FILE_ATTR layout");
 
 enum : uint32_t {
   FA_VALID = 0x01, FA_FID = 0x02, FA_SIZE = 0x04, FA_SFI = 0x08, FA_DFNAME = 0x10,
@@ -50,6 +52,7 @@ constexpr uint32_t kMaxTransfer = 500;   // read and write binary
 constexpr uint32_t kPiece = 128;         // long transparent reads and writes
 constexpr uint32_t kRecordSize = 192;    // index records
 constexpr uint32_t kMaxPin = 32;
+constexpr uint32_t kMaxLabel = 112;       // label bytes used on the card
 
 // Select by file identifier ("uk_SelectFile"). When fci is given it receives the response data
 // (file control information) and *fciLen its length (capacity in).
@@ -90,7 +93,9 @@ uint32_t getRandom(UK_USB_DEV_CTX *c, uint8_t *out, uint32_t n);
 uint32_t getDeviceInfo(UK_USB_DEV_CTX *c, uint8_t item, uint8_t *out, uint32_t *len);
 // Device-information block A1 (9 bytes).
 uint32_t getInfoBlockA1(UK_USB_DEV_CTX *c, uint8_t out[9]);
-// Label: get returns the zero-terminated text (at most 112 bytes); set cuts it to 112.
+// Label: get writes the zero-terminated text (at most 112 bytes); *len: capacity in, text length
+// out (without the zero); a capacity not above the text length gives 1 with *len = length + 1.
+// set cuts the label to 112 bytes and sends it with a trailing zero byte.
 uint32_t getLabel(UK_USB_DEV_CTX *c, char *out, uint32_t *len);
 uint32_t setLabel(UK_USB_DEV_CTX *c, const uint8_t *label, uint32_t len);
 
@@ -116,5 +121,83 @@ uint32_t publicDecipher(UK_USB_DEV_CTX *c, const uint8_t *in, uint32_t len, uint
 // Waiting signature: fetch ("uk_SignFinal", 0x80006785 while waiting) and cancel ("uk_SignCancel").
 uint32_t fetchSignature(UK_USB_DEV_CTX *c, uint32_t len, uint8_t *out, uint32_t *outLen);
 uint32_t cancelSignature(UK_USB_DEV_CTX *c);
+
+// Building blocks shared by the command files.
+namespace cmd {
+
+// A command APDU under construction (short or extended form). Oversized commands are not built:
+// size() is then 0, which the send operation refuses.
+class Apdu {
+ public:
+  Apdu(uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2) : n_(4) {
+    b_[0] = cla;
+    b_[1] = ins;
+    b_[2] = p1;
+    b_[3] = p2;
+  }
+  void shortData(const uint8_t *d, uint32_t len) {
+    if (len > 0xFF || !room(1 + len)) return;
+    b_[n_++] = uint8_t(len);
+    put(d, len);
+  }
+  void extData(const uint8_t *d, uint32_t len) {
+    if (len > 0xFFFF || !room(3 + len)) return;
+    b_[n_++] = 0x00;
+    b_[n_++] = uint8_t(len >> 8);
+    b_[n_++] = uint8_t(len);
+    put(d, len);
+  }
+  void shortLe(uint8_t le) {
+    if (room(1)) b_[n_++] = le;
+  }
+  // Extended Le of a command without data: 00 Le-hi Le-lo.
+  void extLe(uint32_t le) {
+    if (!room(3)) return;
+    b_[n_++] = 0x00;
+    b_[n_++] = uint8_t(le >> 8);
+    b_[n_++] = uint8_t(le);
+  }
+  const uint8_t *bytes() const { return b_; }
+  uint32_t size() const { return bad_ ? 0 : n_; }
+
+ private:
+  bool room(uint32_t more) {
+    if (n_ + more > sizeof b_) bad_ = true;
+    return !bad_;
+  }
+  void put(const uint8_t *d, uint32_t len) {
+    if (len) memcpy(b_ + n_, d, len);
+    n_ += len;
+  }
+  uint8_t b_[1024];
+  uint32_t n_;
+  bool bad_ = false;
+};
+
+// A response in framed form: two length bytes, data, SW1 SW2.
+struct Answer {
+  uint8_t buf[kMaxResponse + 8];
+  uint32_t len = 0;  // framed length; 0 when nothing usable arrived
+  const uint8_t *data() const { return buf + 2; }
+  uint32_t dataLen() const { return len >= 4 ? len - 4 : 0; }
+};
+
+// sendApdu with an answer capacity of cap framed bytes. A failure logs
+// "---->uk_dev_SendAPDUCmd ......\n"; a success without a readable frame gives 6.
+uint32_t exchange(UK_USB_DEV_CTX *c, const uint8_t *apdu, uint32_t apduLen, Answer &a,
+                  uint32_t cap = kMaxResponse);
+// Copies the answer data to out (*len: capacity in, length out); 1 with the needed length when
+// it does not fit.
+uint32_t copyOut(const Answer &a, uint8_t *out, uint32_t *len);
+// 61xx: xx more bytes are waiting.
+inline bool isMoreData(uint32_t rc) { return (rc & 0xFFFFFF00u) == 0x80006100u; }
+// 63Cx: wrong PIN, x tries left.
+inline bool isWrongPin(uint32_t rc) { return (rc & 0xFFFFFFF0u) == 0x800063C0u; }
+
+}  // namespace cmd
+
+// The file control parameters createFile sends (bare TLVs), with every refusal of createFile.
+constexpr uint32_t kMaxFileControl = 64;
+uint32_t buildFileControl(const FILE_ATTR &attr, uint8_t *out, uint32_t *outLen);
 
 }  // namespace uk
