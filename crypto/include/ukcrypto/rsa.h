@@ -18,13 +18,13 @@ struct RsaPublicKey {
   uint8_t exponent[kRsaMaxBytes];
   uint32_t bits;          // bit length of the modulus
   uint32_t modulusBytes;  // (bits + 7) / 8: the length of every block
-  // Prepared form (internal): little-endian 32-bit words.
-  uint32_t n[kRsaMaxBytes / 4];
-  uint32_t rr[kRsaMaxBytes / 4];  // R^2 mod n
-  uint32_t e[kRsaMaxBytes / 4];
-  uint32_t n0inv;                 // -n^-1 mod 2^32
-  uint32_t words;                 // words in use
-  uint32_t expBits;
+  // Prepared Montgomery form (internal, filled by rsaKeySet): the modulus and R^2 mod n as
+  // little-endian limbs (64-bit limbs where the compiler has a 128-bit product, 32-bit otherwise).
+  uint64_t montN[kRsaMaxBytes / 8];
+  uint64_t montRR[kRsaMaxBytes / 8];
+  uint64_t montN0Inv;  // -n^-1 mod 2^(limb bits)
+  uint32_t montLimbs;
+  uint32_t exponentBytes;  // significant bytes at the end of exponent
 };
 
 // Big-endian modulus and exponent of any length up to 128 significant bytes (leading zeros are
@@ -48,7 +48,7 @@ struct PadLcg {
 };
 
 // Builds the k-byte block 00 02 PS 00 data, PS nonzero bytes from lcg (a zero byte is replaced
-// by the next value plus one). Needs len + 11 <= k (kBadDataLength otherwise).
+// by the next value plus one, drawn again while still zero). Needs len + 11 <= k (kBadDataLength otherwise).
 Status pkcs1Type2Pad(uint8_t* block, size_t k, const uint8_t* data, size_t len, PadLcg& lcg);
 
 // PKCS #1 v1.5 block type 2 encryption, pad seeded with the current time in seconds.
@@ -56,8 +56,9 @@ Status pkcs1Type2Pad(uint8_t* block, size_t k, const uint8_t* data, size_t len, 
 Status rsaEncryptPkcs1Type2(const RsaPublicKey& key, const uint8_t* data, size_t len,
                             uint8_t* out, size_t outCap);
 
-// Block type 1 check on a decrypted k-byte block: 00 01, at least 8 pad bytes up to the first
-// 00, then the data. *dataOff/*dataLen locate the data in block. kBadPadding on any mismatch.
+// Block type 1 check on a decrypted k-byte block: 00 01, at least 8 pad bytes of FF up to the
+// first 00, then the data (pad bytes other than FF are refused: accepting arbitrary pad bytes
+// would let low-exponent signatures be forged). *dataOff/*dataLen locate the data in block. kBadPadding on any mismatch.
 Status pkcs1Type1Check(const uint8_t* block, size_t k, size_t* dataOff, size_t* dataLen);
 
 // Verify-and-recover: sigLen must equal key.modulusBytes; applies the public operation, checks
