@@ -1,0 +1,226 @@
+// Server side of the brokered channel: one request out of the shared block, answered over it.
+//
+// The key service runs as the local system account and any process that can open the block (a
+// low-integrity one included) writes requests into it. So the server opens only the CD-ROM or
+// disk interface of a token that is attached right now, acts only on handles it opened itself,
+// and checks every length in the request against its buffers and the block.
+#include <ctype.h>
+#include <string.h>
+
+#include "uk_channel.h"
+#include "uk_transport.h"
+
+namespace uk {
+namespace {
+
+// System error codes carried in the result word.
+constexpr uint32_t kErrTooManyOpen = 4;       // ERROR_TOO_MANY_OPEN_FILES
+constexpr uint32_t kErrAccessDenied = 5;      // ERROR_ACCESS_DENIED
+constexpr uint32_t kErrInvalidHandle = 6;     // ERROR_INVALID_HANDLE
+constexpr uint32_t kErrInvalidParameter = 87; // ERROR_INVALID_PARAMETER
+constexpr uint32_t kErrPathTooLong = 206;     // ERROR_FILENAME_EXCED_RANGE
+
+inline uint32_t rd32(const uint8_t *p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void wr32(uint8_t *p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+void report(BrokerReport r, const char *text) {
+  if (r) r(text);
+}
+
+bool sameIgnoringCase(const char *a, const char *b) {
+  for (; *a && *b; ++a, ++b)
+    if (tolower((unsigned char)*a) != tolower((unsigned char)*b)) return false;
+  return *a == *b;
+}
+
+void answer(uint8_t *block, uint32_t type, uint32_t lengthWord, uint32_t result) {
+  wr32(block, lengthWord);
+  wr32(block + 4, REDODIV_ANS_BASE + type);
+  wr32(block + 8, result);
+}
+
+void serveConnect(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table) {
+  uint32_t lw = rd32(block);
+  uint32_t pathLen = rd32(block + 8);
+  uint32_t result = 0;
+  char path[kMaxChannelPath];
+  if (pathLen > kMaxChannelPath) {
+    result = kErrPathTooLong;
+  } else if (pathLen < 2 || lw < 8 + pathLen || 12 + pathLen > blockSize) {
+    result = kErrInvalidParameter;
+  } else {
+    memcpy(path, block + 12, pathLen);
+    if (path[pathLen - 1] != 0 || strlen(path) != pathLen - 1) result = kErrInvalidParameter;
+  }
+  if (!result && !isTokenInterfacePath(bus, path)) result = kErrAccessDenied;
+  uintptr_t handle = 0;
+  if (!result) result = bus.open(path, &handle);
+  if (!result) {
+    uint32_t value = table.add(handle);
+    if (!value) {
+      bus.close(handle);
+      result = kErrTooManyOpen;
+    } else {
+      answer(block, REDODIV_REQ_CONNECT, 12, 0);
+      wr32(block + 12, value);
+      return;
+    }
+  }
+  answer(block, REDODIV_REQ_CONNECT, 8, result);
+}
+
+void serveRead(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table) {
+  uint32_t lw = rd32(block);
+  uint32_t value = rd32(block + 8);
+  uint32_t frameLen = rd32(block + 12);
+  uint32_t result = 0;
+  uintptr_t handle = 0;
+  if (lw < 12 || frameLen == 0 || frameLen > blockSize - 16 || frameLen > lw - 12 ||
+      frameLen > 0xFFFF)
+    result = kErrInvalidParameter;
+  else if (!table.find(value, &handle))
+    result = kErrInvalidHandle;
+
+  uint8_t resp[kServerReadLength];
+  uint32_t moved = 0;
+  if (!result) {
+    uint8_t frame[Host::kBlockSize];
+    memcpy(frame, block + 16, frameLen);
+    uint8_t cdb[10];
+    vendorCdb(false, frameLen, cdb);
+    result = bus.scsi(handle, cdb, false, frame, frameLen, &moved);
+    moved = 0;
+    if (!result) {
+      vendorCdb(true, kServerReadLength, cdb);
+      result = bus.scsi(handle, cdb, true, resp, kServerReadLength, &moved);
+      if (moved > kServerReadLength) moved = kServerReadLength;
+    }
+  }
+  if (result) {
+    answer(block, REDODIV_REQ_READ, 16, result);
+    wr32(block + 12, moved);
+    return;
+  }
+  answer(block, REDODIV_REQ_READ, 16 + moved, 0);
+  wr32(block + 12, moved);
+  memcpy(block + 16, resp, moved);
+}
+
+void serveDisconnect(uint8_t *block, DeviceBus &bus, BrokerHandleTable &table) {
+  uint32_t value = rd32(block + 8);
+  uintptr_t handle = 0;
+  uint32_t closed = 0;
+  if (rd32(block) >= 8 && table.find(value, &handle)) {
+    bus.close(handle);
+    table.remove(value);
+    closed = 1;
+  }
+  answer(block, REDODIV_REQ_DISCONNECT, 8, closed);
+}
+
+}  // namespace
+
+uint32_t BrokerHandleTable::add(uintptr_t handle) {
+  uint32_t value = uint32_t(handle);
+  if (uintptr_t(value) != handle || value == 0) return 0;
+  uintptr_t existing;
+  if (find(value, &existing)) return 0;
+  for (Slot &s : slots_)
+    if (!s.used) {
+      s = Slot{handle, value, true};
+      return value;
+    }
+  return 0;
+}
+
+bool BrokerHandleTable::find(uint32_t value, uintptr_t *handle) const {
+  for (const Slot &s : slots_)
+    if (s.used && s.value == value) {
+      *handle = s.handle;
+      return true;
+    }
+  return false;
+}
+
+void BrokerHandleTable::remove(uint32_t value) {
+  for (Slot &s : slots_)
+    if (s.used && s.value == value) s = Slot{};
+}
+
+void BrokerHandleTable::closeAll(DeviceBus &bus) {
+  for (Slot &s : slots_)
+    if (s.used) {
+      bus.close(s.handle);
+      s = Slot{};
+    }
+}
+
+uint32_t BrokerHandleTable::count() const {
+  uint32_t n = 0;
+  for (const Slot &s : slots_) n += s.used;
+  return n;
+}
+
+bool isTokenInterfacePath(DeviceBus &bus, const char *path) {
+  if (!path || !path[0]) return false;
+  char usb[kMaxInterfaces][256];
+  uint32_t found = 0;
+  if (!bus.listUsbInterfaces(usb, kMaxInterfaces, &found)) return false;
+  if (found > kMaxInterfaces) found = kMaxInterfaces;
+  for (uint32_t i = 0; i < found; ++i) {
+    usb[i][255] = 0;
+    uint32_t vid, pid;
+    if (!parseVidPid(usb[i], &vid, &pid) || vid != kTokenVid || pid != kTokenPid) continue;
+    char instance[260], child[260], candidate[260];
+    if (usbInstanceId(usb[i], instance, sizeof instance)) continue;
+    if (bus.firstChild(instance, child, sizeof child)) continue;
+    child[sizeof child - 1] = 0;
+    static const DevClass kClasses[] = {DevClass::CdRom, DevClass::Disk};
+    for (DevClass cls : kClasses) {
+      const char *failed = nullptr;
+      if (bus.interfacePath(child, cls, candidate, sizeof candidate, &failed)) continue;
+      candidate[sizeof candidate - 1] = 0;
+      if (sameIgnoringCase(candidate, path)) return true;
+    }
+  }
+  return false;
+}
+
+bool serveRequest(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table,
+                  uint32_t *type, BrokerReport r) {
+  if (blockSize < 16) {
+    *type = 0;
+    return false;
+  }
+  uint32_t t = rd32(block + 4);
+  *type = t;
+  switch (t) {
+    case REDODIV_REQ_DISCONNECT:
+      report(r, "In REDODIV_REQ_DISCONNECT.\n");
+      serveDisconnect(block, bus, table);
+      return true;
+    case REDODIV_REQ_CONNECT:
+      report(r, "In REDODIV_REQ_CONNECT.\n");
+      serveConnect(block, blockSize, bus, table);
+      return true;
+    case REDODIV_REQ_READ:
+      report(r, "In REDODIV_REQ_READ.\n");
+      serveRead(block, blockSize, bus, table);
+      return true;
+    case REDODIV_REQ_STOP_SERV:
+      report(r, "In REDODIV_REQ_STOP_SERV.\n");
+      return false;
+    default:
+      report(r, "Error req type.\n");
+      return false;
+  }
+}
+
+}  // namespace uk
