@@ -42,6 +42,9 @@ int purgeProviderCertificates(const char *storeName) {
     if (boundToOurProvider(cert)) pending = CertDuplicateCertificateContext(cert);
   }
   if (pending && CertDeleteCertificateFromStore(pending)) ++deleted;
+  // Write the deletions back now: a store may otherwise keep them in memory until its last
+  // context is released.
+  if (deleted) CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
   CertCloseStore(store, 0);
   return deleted;
 }
