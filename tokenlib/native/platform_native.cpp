@@ -6,7 +6,11 @@
 #include <mutex>
 #include <string>
 
+#include <stdlib.h>
+
 #include "uk_platform.h"
+#include "uk_simnet.h"
+#include "uk_virtual_bus.h"
 
 namespace uk {
 namespace {
@@ -56,9 +60,19 @@ class NativeHost : public Host {
 
 }  // namespace
 
+// The virtual bus of the token emulator when UK_VIRTUAL_TOKEN=127.0.0.1:PORT is set (tools run
+// against a running emulator), else no devices.
 DeviceBus *defaultBus() {
-  static NoDeviceBus bus;
-  return &bus;
+  static NoDeviceBus none;
+  static DeviceBus *const chosen = []() -> DeviceBus * {
+    uint16_t port = 0;
+    if (simnet::parseAddress(getenv("UK_VIRTUAL_TOKEN"), &port)) {
+      static VirtualBus virtualBus(port);
+      return &virtualBus;
+    }
+    return &none;
+  }();
+  return chosen;
 }
 Host *defaultHost() {
   static NativeHost host;
