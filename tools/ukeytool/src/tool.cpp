@@ -303,6 +303,19 @@ int Tool::selectToken() {
       }
       chosen = &devs_[index - 1];
     } else {
+      // A USB instance path usually carries the serial number ("...#SERIAL#{...}"): try the
+      // token whose path names it first, so that other tokens are not touched at all.
+      for (uint32_t i = 0; i < count_ && !chosen; ++i) {
+        std::string path = fieldText(devs_[i].devicePath, sizeof devs_[i].devicePath);
+        for (char &ch : path) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        std::string want = "#" + t + "#";
+        for (char &ch : want) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        if (path.find(want) == std::string::npos) continue;
+        if (connect(&devs_[i]) != UKLR_OK) continue;
+        std::string sn;
+        if (readSerial(&devs_[i], sn) && sn == t) chosen = &devs_[i];
+        disconnect();
+      }
       for (uint32_t i = 0; i < count_ && !chosen; ++i) {
         if (connect(&devs_[i]) != UKLR_OK) continue;
         std::string sn;
