@@ -1,8 +1,10 @@
 // MD5 (RFC 1321) and SHA-1 (FIPS 180-1) with fully unrolled compression functions.
+#include <atomic>
 #include <cstring>
 
 #include "ukcrypto/hash.h"
 #include "bytes.h"
+#include "sha1_hw.h"
 
 namespace ukcrypto {
 namespace {
@@ -100,7 +102,7 @@ void md5Blocks(uint32_t st[4], const uint8_t* p, size_t blocks) {
 #undef I
 #undef STEP
 
-void sha1Blocks(uint32_t st[5], const uint8_t* p, size_t blocks) {
+void sha1BlocksPortable(uint32_t st[5], const uint8_t* p, size_t blocks) {
   uint32_t w[16];
   while (blocks--) {
     uint32_t a = st[0], b = st[1], c = st[2], d = st[3], e = st[4];
@@ -273,6 +275,19 @@ void sha1Blocks(uint32_t st[5], const uint8_t* p, size_t blocks) {
   }
 }
 
+// -1: not yet probed, 0: portable code, 1: the processor's SHA instructions.
+std::atomic<int> g_sha1Hw{-1};
+
+void sha1Blocks(uint32_t st[5], const uint8_t* p, size_t blocks) {
+  int hw = g_sha1Hw.load(std::memory_order_relaxed);
+  if (hw < 0) {
+    hw = sha1HardwareAvailable() ? 1 : 0;
+    g_sha1Hw.store(hw, std::memory_order_relaxed);
+  }
+  if (hw) sha1BlocksHardware(st, p, blocks);
+  else sha1BlocksPortable(st, p, blocks);
+}
+
 template <void (*Blocks)(uint32_t*, const uint8_t*, size_t), typename Ctx>
 void hashUpdate(Ctx& ctx, const void* data, size_t len) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -370,6 +385,12 @@ void sha1(const void* data, size_t len, uint8_t digest[kSha1DigestSize]) {
   sha1Init(ctx);
   sha1Update(ctx, data, len);
   sha1Final(ctx, digest);
+}
+
+bool sha1SetHardwareAcceleration(bool enabled) {
+  bool available = sha1HardwareAvailable();
+  g_sha1Hw.store(enabled && available ? 1 : 0, std::memory_order_relaxed);
+  return enabled && available;
 }
 
 void sha1LoadDigest(Sha1Context& ctx, const uint8_t digest[kSha1DigestSize]) {

@@ -5,7 +5,7 @@
 namespace ukcrypto {
 
 void rc4Reset(Rc4State& st) {
-  for (int k = 0; k < 256; ++k) st.s[k] = static_cast<uint8_t>(k);
+  for (uint32_t k = 0; k < 256; ++k) st.s[k] = k;
   st.i = 0;
   st.j = 0;
 }
@@ -13,10 +13,10 @@ void rc4Reset(Rc4State& st) {
 void rc4KeyPass(Rc4State& st, const uint8_t* key, size_t len, size_t* keyPos) {
   if (!len || !key) return;
   size_t pos = keyPos ? *keyPos % len : 0;
-  uint8_t j = st.j;
+  uint32_t j = st.j;
   for (int k = 0; k < 256; ++k) {
-    uint8_t t = st.s[k];
-    j = static_cast<uint8_t>(j + t + key[pos]);
+    uint32_t t = st.s[k];
+    j = (j + t + key[pos]) & 0xff;
     st.s[k] = st.s[j];
     st.s[j] = t;
     if (++pos == len) pos = 0;
@@ -34,19 +34,19 @@ void rc4Init(Rc4State& st, const uint8_t* key, size_t len) {
 }
 
 void rc4Crypt(Rc4State& st, const uint8_t* in, uint8_t* out, size_t len) {
-  uint8_t* s = st.s;
+  uint32_t* s = st.s;
   uint32_t i = st.i, j = st.j;
   for (size_t n = 0; n < len; ++n) {
     i = (i + 1) & 0xff;
     uint32_t a = s[i];
     j = (j + a) & 0xff;
     uint32_t b = s[j];
-    s[i] = static_cast<uint8_t>(b);
-    s[j] = static_cast<uint8_t>(a);
-    out[n] = in[n] ^ s[(a + b) & 0xff];
+    s[i] = b;
+    s[j] = a;
+    out[n] = static_cast<uint8_t>(in[n] ^ s[(a + b) & 0xff]);
   }
-  st.i = static_cast<uint8_t>(i);
-  st.j = static_cast<uint8_t>(j);
+  st.i = i;
+  st.j = j;
 }
 
 void rc4Crypt(Rc4State& st, uint8_t* data, size_t len) { rc4Crypt(st, data, data, len); }

@@ -76,6 +76,25 @@ TEST(Sha1, MillionA) {
   EXPECT_EQ(hex(d, 20), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }
 
+TEST(Sha1, PortableAndAcceleratedCodeAgree) {
+  // Where the processor has SHA instructions both paths run; elsewhere this checks the portable
+  // one twice.
+  std::vector<uint8_t> data(4096);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + (i >> 5));
+  for (size_t len : {0u, 1u, 55u, 64u, 65u, 128u, 1000u, 4096u}) {
+    uint8_t a[20], b[20];
+    sha1SetHardwareAcceleration(false);
+    sha1(data.data(), len, a);
+    sha1SetHardwareAcceleration(true);
+    sha1(data.data(), len, b);
+    EXPECT_EQ(hex(a, 20), hex(b, 20)) << len;
+  }
+  sha1SetHardwareAcceleration(false);
+  EXPECT_EQ(sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  sha1SetHardwareAcceleration(true);
+  EXPECT_EQ(sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
 TEST(Sha1, LoadAndReadDigest) {
   auto value = unhex("a9993e364706816aba3e25717850c26c9cd0d89d");
   Sha1Context ctx;

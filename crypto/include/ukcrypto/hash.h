@@ -38,4 +38,8 @@ void sha1LoadDigest(Sha1Context& ctx, const uint8_t digest[kSha1DigestSize]);
 // Reads the state words back as 20 bytes (big-endian), without finalising.
 void sha1ReadDigest(const Sha1Context& ctx, uint8_t digest[kSha1DigestSize]);
 
+// SHA-1 uses the processor's SHA instructions where present (x86 with SHA extensions). Tests and
+// benchmarks can switch that off to exercise the portable code; returns whether it is in use.
+bool sha1SetHardwareAcceleration(bool enabled);
+
 }  // namespace ukcrypto

@@ -5,10 +5,12 @@
 
 namespace ukcrypto {
 
+// The permutation is held in 32-bit cells: byte-sized cells make every swap a partial-register
+// store that the next load must wait for.
 struct Rc4State {
-  uint8_t s[256];
-  uint8_t i;
-  uint8_t j;
+  uint32_t s[256];
+  uint32_t i;
+  uint32_t j;
 };
 
 // Key schedule from (key, len), 1 <= len <= 256 (a zero length leaves the identity permutation).
