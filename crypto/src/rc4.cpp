@@ -37,19 +37,20 @@ void rc4Init(Rc4State& st, const uint8_t* key, size_t len) {
 
 void rc4Crypt(Rc4State& st, const uint8_t* in, uint8_t* out, size_t len) {
   uint32_t* s = st.s;
-  uint32_t i = st.i, j = st.j;
+  // Byte-typed indices wrap by themselves, which saves the masking on the dependent path.
+  uint8_t i = static_cast<uint8_t>(st.i), j = static_cast<uint8_t>(st.j);
   size_t n = 0;
   // Eight key-stream bytes gathered into one word, then one 8-byte XOR.
   for (; n + 8 <= len; n += 8) {
     uint64_t ks = 0;
     for (int k = 0; k < 8; ++k) {
-      i = (i + 1) & 0xff;
+      ++i;
       uint32_t a = s[i];
-      j = (j + a) & 0xff;
+      j = static_cast<uint8_t>(j + a);
       uint32_t b = s[j];
       s[i] = b;
       s[j] = a;
-      ks |= static_cast<uint64_t>(s[(a + b) & 0xff]) << (8 * k);
+      ks |= static_cast<uint64_t>(s[static_cast<uint8_t>(a + b)]) << (8 * k);
     }
     uint64_t v;
     std::memcpy(&v, in + n, 8);
@@ -60,13 +61,13 @@ void rc4Crypt(Rc4State& st, const uint8_t* in, uint8_t* out, size_t len) {
     std::memcpy(out + n, &v, 8);
   }
   for (; n < len; ++n) {
-    i = (i + 1) & 0xff;
+    ++i;
     uint32_t a = s[i];
-    j = (j + a) & 0xff;
+    j = static_cast<uint8_t>(j + a);
     uint32_t b = s[j];
     s[i] = b;
     s[j] = a;
-    out[n] = static_cast<uint8_t>(in[n] ^ s[(a + b) & 0xff]);
+    out[n] = static_cast<uint8_t>(in[n] ^ s[static_cast<uint8_t>(a + b)]);
   }
   st.i = i;
   st.j = j;
