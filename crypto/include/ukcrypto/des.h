@@ -94,7 +94,9 @@ Status pkcs5Unpad(const uint8_t* buf, size_t len, size_t* outLen);
 // blockDecrypt: the length must be a multiple of 8. With padding 1 the pad is removed by the
 // pkcs5Unpad rule; if that fails, out holds the whole decryption, *outLen = len and the result is
 // kBadPadding.
-// iv may be null for ECB. out may equal in.
+// out may be null with a short *outLen (size query: kBufferTooSmall and the needed length).
+// iv may be null for ECB. out may equal in. On kBadMode, kMissingIv and the other argument errors
+// out is not written.
 Status blockEncrypt(const uint8_t* in, size_t len, const uint8_t* key, size_t keyLen,
                     const uint8_t* iv, int padding, uint32_t mode, uint32_t modeBits,
                     uint8_t* out, size_t* outLen);
