@@ -13,6 +13,7 @@
 
 #include "keysrv_core.h"
 #include "run_program.h"
+#include "service_control.h"
 #include "test_certs.h"
 
 namespace {
@@ -21,40 +22,11 @@ using testrun::binDir;
 using testrun::onConsole;
 using testrun::run;
 using testrun::RunResult;
+using svctest::removeServiceIfPresent;
+using svctest::waitState;
+using svctest::kService;
 
-const char kService[] = "ZVUK for ORV Service";
 const char kEnvKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-DWORD serviceState(SC_HANDLE svc) {
-  SERVICE_STATUS st;
-  if (!QueryServiceStatus(svc, &st)) return 0;
-  return st.dwCurrentState;
-}
-
-bool waitState(SC_HANDLE svc, DWORD state, DWORD ms) {
-  for (DWORD t = 0; t < ms; t += 50) {
-    if (serviceState(svc) == state) return true;
-    Sleep(50);
-  }
-  return serviceState(svc) == state;
-}
-
-// Leftovers of an earlier, interrupted run.
-void removeServiceIfPresent() {
-  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (!scm) return;
-  SC_HANDLE svc = OpenServiceA(scm, kService, SERVICE_ALL_ACCESS);
-  if (svc) {
-    SERVICE_STATUS st;
-    if (serviceState(svc) != SERVICE_STOPPED) {
-      ControlService(svc, SERVICE_CONTROL_STOP, &st);
-      waitState(svc, SERVICE_STOPPED, 10000);
-    }
-    DeleteService(svc);
-    CloseServiceHandle(svc);
-  }
-  CloseServiceHandle(scm);
-}
 
 bool readPath(std::string *value, DWORD *type) {
   HKEY key;
