@@ -48,3 +48,6 @@ function(uk_deliverable target)
     target_link_options(${target} PRIVATE -static)
   endif()
 endfunction()
+
+# uk_add_token_test: Windows tests that run against the token emulator.
+include(${CMAKE_CURRENT_LIST_DIR}/UkTokensim.cmake)
