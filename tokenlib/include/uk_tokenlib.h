@@ -59,7 +59,7 @@ enum {
 #define UKLR_SYM_ALG 0x88000001u
 #define UKLR_SW_BASE 0x80000000u          /* + card status word */
 #define UKLR_SW(sw) (UKLR_SW_BASE + (uint32_t)(sw))
-#define UKLR_IS_WRONG_PIN(rc) (((rc) & 0x800063C0u) == 0x800063C0u)
+#define UKLR_IS_WRONG_PIN(rc) (((uint32_t)(rc) & 0xFFFFFFF0u) == 0x800063C0u) /* 63C0..63CF */
 
 #define UK_PROJECT_NAME "SOLENEBANK"
 #define UK_KEYSPEC_EXCHANGE 1
