@@ -140,6 +140,19 @@ class InstalledService : public ::testing::Test {
     ASSERT_TRUE(CopyFileA((binDir() + "ORV_KELM_KeySrv.exe").c_str(), exe_.c_str(), FALSE))
         << GetLastError();
     ASSERT_TRUE(readPath(&savedPath_, &savedType_));
+    // Entries an interrupted earlier run may have left behind.
+    std::string cleaned = savedPath_;
+    for (const std::string &entry : {dir_, dir_ + "2"}) {
+      std::vector<char> out(cleaned.size() + 1);
+      size_t n = uk::keysrv::removeSearchPathEntry(cleaned.data(), cleaned.size(), entry.c_str(),
+                                                   out.data(), out.size());
+      ASSERT_NE(static_cast<size_t>(-1), n);
+      cleaned.assign(out.data(), n);
+    }
+    if (cleaned != savedPath_) {
+      savedPath_ = cleaned;
+      ASSERT_TRUE(writePath(savedPath_, savedType_));
+    }
   }
   void TearDown() override {
     removeServiceIfPresent();
