@@ -144,6 +144,23 @@ TEST(UkeytoolArgs, HelpAndVersionWinOverEverythingElse) {
   EXPECT_NE(std::string::npos, ukt::commandHelp(Cmd::Format).find("--force"));
 }
 
+TEST(UkeytoolArgs, WritingCommands) {
+  Parsed p = parse({"import-cert", "c", "cert.pem", "--spec", "sig", "--force"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(Cmd::ImportCert, p.opt.cmd);
+  EXPECT_EQ(2, p.opt.keySpec);
+  p = parse({"data", "write", "n", "f", "--private", "--id", "x1"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.opt.isPrivate);
+  EXPECT_EQ("x1", p.opt.id);
+  EXPECT_FALSE(parse({"data", "write", "n", "f", "--id", std::string(80, 'i').c_str()}).ok);
+  EXPECT_EQ(5, parse({"symkey", "generate", "k", "--alg", "3des3"}).opt.symAlg);
+  EXPECT_EQ(22, parse({"symkey", "generate", "k", "--alg", "22"}).opt.symAlg);
+  EXPECT_FALSE(parse({"symkey", "generate", "k"}).ok);           // algorithm required
+  EXPECT_FALSE(parse({"symkey", "generate", "k", "--alg", "6"}).ok);
+  EXPECT_FALSE(parse({"symkey", "generate", "k", "--alg", "aes"}).ok);
+}
+
 TEST(UkeytoolArgs, EverythingAfterDoubleDashIsAnArgument) {
   Parsed p = parse({"set-label", "--", "--odd label"});
   ASSERT_TRUE(p.ok) << p.error;

@@ -35,6 +35,25 @@ TEST(UkeytoolEncode, Base64TestVectors) {
   EXPECT_EQ("+/+/", ukt::base64(all, 3));
 }
 
+TEST(UkeytoolEncode, Base64DecodingIsStrict) {
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(ukt::unbase64("Zm9v\r\nYmE=", out));
+  EXPECT_EQ(std::string("fooba"), std::string(out.begin(), out.end()));
+  ASSERT_TRUE(ukt::unbase64("", out));
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(ukt::unbase64("Zm9", out));        // not a multiple of four
+  EXPECT_FALSE(ukt::unbase64("Zm9v!", out));      // foreign character
+  EXPECT_FALSE(ukt::unbase64("Zg==Zg==", out));   // data after padding
+  EXPECT_FALSE(ukt::unbase64("Z===", out));
+  // PEM written by the tool reads back; a block without its end line does not.
+  const uint8_t body[] = {1, 2, 3, 4, 5};
+  std::string p = ukt::pem("CERTIFICATE", body, sizeof body);
+  ASSERT_TRUE(ukt::unpem("junk\n" + p, "CERTIFICATE", out));
+  EXPECT_EQ(std::vector<uint8_t>(body, body + 5), out);
+  EXPECT_FALSE(ukt::unpem(p.substr(0, p.size() - 10), "CERTIFICATE", out));
+  EXPECT_FALSE(ukt::unpem(p, "PUBLIC KEY", out));
+}
+
 TEST(UkeytoolEncode, PemCertificateReadsBackInOpenssl) {
   testcert::Made m = testcert::make({{"CN", "pem"}}, {{"CN", "pem"}}, "20240101000000Z",
                                     "20340101000000Z", 7);

@@ -29,6 +29,9 @@ enum : uint32_t {
   O_VERBOSE = 1u << 20,
   O_HELP = 1u << 21,
   O_VERSION = 1u << 22,
+  O_ID = 1u << 23,
+  O_PRIVATE = 1u << 24,
+  O_ALG = 1u << 25,
 };
 const uint32_t kPinSource = O_PIN | O_PINFILE | O_PINSTDIN;
 const uint32_t kAlways = O_HELP | O_VERBOSE | O_TOKEN;
@@ -53,6 +56,8 @@ const OptDef kOpts[] = {
     {"format", 0, true, O_FORMAT},      {"no-button", 0, false, O_NOBUTTON},
     {"wait", 0, true, O_WAIT},          {"verbose", 'v', false, O_VERBOSE},
     {"help", 'h', false, O_HELP},       {"version", 0, false, O_VERSION},
+    {"id", 0, true, O_ID},              {"private", 0, false, O_PRIVATE},
+    {"alg", 0, true, O_ALG},
 };
 
 struct CmdDef {
@@ -97,6 +102,11 @@ const CmdDef kCmds[] = {
      "Writes a container's certificate to FILE, as DER or PEM (by default PEM when FILE ends\n"
      "in .pem, DER otherwise). Without -o the PEM text goes to standard output. --spec is\n"
      "needed only when the container holds two certificates.\n"},
+    {"import-cert", nullptr, Cmd::ImportCert, O_SPEC | O_FORCE | kPinSource, 2, 2,
+     "import-cert CONTAINER FILE [--spec exchange|signature] [--force]",
+     "Writes a certificate (DER or PEM) to a container with a key pair. The certificate's\n"
+     "public key must be the key pair's; --force replaces a certificate already there (and\n"
+     "skips the key check). Needs the user PIN.\n"},
     {"export-pubkey", nullptr, Cmd::ExportPubKey, O_SPEC | O_OUT | O_DER | O_PEM | O_FORMAT, 1, 1,
      "export-pubkey CONTAINER [--spec exchange|signature] [-o FILE] [--der|--pem]",
      "Writes a key pair's public key as a SubjectPublicKeyInfo (PEM unless --der), e.g. for\n"
@@ -118,6 +128,10 @@ const CmdDef kCmds[] = {
      "data read OBJECT [-o FILE]",
      "Reads a data object (OBJECT: record number 1-8 or name). Writes the bytes to FILE, or a\n"
      "hex dump to standard output. Asks for the user PIN if the token requires it.\n"},
+    {"data", "write", Cmd::DataWrite, O_ID | O_PRIVATE | kPinSource, 2, 2,
+     "data write NAME FILE [--id TEXT] [--private]",
+     "Stores FILE (1 to 255 bytes) as a new data object; its ID is --id or the name. Needs\n"
+     "the user PIN.\n"},
     {"data", "delete", Cmd::DataDelete, O_FORCE | kPinSource, 1, 1,
      "data delete OBJECT [--force]", "Deletes a data object (needs the user PIN).\n"},
     {"symkey", "list", Cmd::SymList, O_LOGIN | kPinSource, 0, 0, "symkey list",
@@ -126,6 +140,11 @@ const CmdDef kCmds[] = {
      "symkey read KEY [-o FILE]",
      "Reads a symmetric key's value (KEY: record number 1-8 or name); a hex dump on standard\n"
      "output or the raw bytes to FILE. Asks for the user PIN if the token requires it.\n"},
+    {"symkey", "generate", Cmd::SymGenerate, O_ID | O_ALG | kPinSource, 1, 1,
+     "symkey generate NAME --alg des|3des2|3des3|NUMBER [--id TEXT]",
+     "Has the token generate a symmetric key (des: DES; 3des2/3des3: Triple-DES with 16 or 24\n"
+     "key bytes; or an algorithm identifier 1, 2, 20, 21, 22). Its ID is --id or the name.\n"
+     "Needs the user PIN.\n"},
     {"symkey", "delete", Cmd::SymDelete, O_FORCE | kPinSource, 1, 1,
      "symkey delete KEY [--force]", "Deletes a symmetric key (needs the user PIN).\n"},
     {"help", nullptr, Cmd::Help, 0, 0, 2, "help [COMMAND]", "Shows the help of a command.\n"},
@@ -417,6 +436,22 @@ bool parseArgs(int argc, const char *const *argv, Options &opt, std::string &err
         }
         break;
       case O_VERBOSE: opt.verbose = true; break;
+      case O_ID:
+        if (v.empty() || v.size() > 79) return error = "option '--id' wants 1 to 79 characters", false;
+        opt.id = v;
+        break;
+      case O_PRIVATE: opt.isPrivate = true; break;
+      case O_ALG: {
+        uint32_t n = 0;
+        if (v == "des") opt.symAlg = 3;
+        else if (v == "3des2") opt.symAlg = 4;
+        else if (v == "3des3" || v == "3des") opt.symAlg = 5;
+        else if (parseUnsigned(v, 1, 22, n) && (n == 1 || n == 2 || (n >= 3 && n <= 5) || n >= 20))
+          opt.symAlg = static_cast<uint8_t>(n);
+        else
+          return error = "option '--alg' wants des, 3des2, 3des3 or 1, 2, 3, 4, 5, 20, 21, 22, not '" + v + "'", false;
+        break;
+      }
       default: break;
     }
   }
@@ -452,6 +487,10 @@ bool parseArgs(int argc, const char *const *argv, Options &opt, std::string &err
   if ((opt.cmd == Cmd::ExportCert || opt.cmd == Cmd::ExportPubKey) && opt.out.empty() &&
       opt.format == OutFormat::Der) {
     error = "DER output is binary: give a file with '-o FILE'";
+    return false;
+  }
+  if (opt.cmd == Cmd::SymGenerate && !opt.symAlg) {
+    error = "'symkey generate' needs '--alg'";
     return false;
   }
   if (opt.cmd == Cmd::SetLabel && opt.args[0].empty()) {

@@ -21,15 +21,18 @@ enum class Cmd {
   Format,
   SetLabel,
   ExportCert,
+  ImportCert,
   ExportPubKey,
   GenKey,
   Sign,
   DataList,
   DataRead,
   DataDelete,
+  DataWrite,
   SymList,
   SymRead,
   SymDelete,
+  SymGenerate,
 };
 
 enum class OutFormat { Auto, Der, Pem };
@@ -59,6 +62,9 @@ struct Options {
   bool button = true;                  // --no-button: sign without the button press
   uint32_t waitSeconds = 120;          // --wait: how long a signature may wait for the button
   bool verbose = false;                // -v
+  std::string id;                      // --id (data write, symkey generate)
+  bool isPrivate = false;              // --private (data write)
+  uint8_t symAlg = 0;                  // --alg (symkey generate), a UK_SYM_ALG_* value
 };
 
 // Parses argv[1..argc-1]. On error returns false with a one-line message in error.

@@ -342,6 +342,7 @@ bool parseCertificate(const uint8_t *p, size_t n, CertSummary &out, std::string 
             uint32_t bits = static_cast<uint32_t>((mod.length - i) * 8);
             for (uint8_t top8 = mod.value[i]; !(top8 & 0x80); top8 <<= 1) --bits;
             out.keyBits = bits;
+            out.modulus.assign(mod.value + i, mod.value + mod.length);
           }
         }
       }

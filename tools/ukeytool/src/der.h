@@ -77,6 +77,7 @@ struct CertSummary {
   std::string notBefore;   // YYYYMMDDHHMMSS
   std::string notAfter;
   uint32_t keyBits = 0;    // RSA modulus length, 0 when not an RSA key or not readable
+  std::vector<uint8_t> modulus;  // RSA modulus without leading zero bytes
 };
 
 // Length of the first DER element in the buffer (header and value), 0 if it is malformed or does

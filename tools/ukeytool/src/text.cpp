@@ -42,6 +42,50 @@ std::string pem(const char *label, const uint8_t *p, size_t n) {
   return s;
 }
 
+bool unbase64(const std::string &text, std::vector<uint8_t> &out) {
+  out.clear();
+  uint32_t acc = 0;
+  int bits = 0, pad = 0;
+  size_t chars = 0;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
+    int v;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    else if (c == '=') {
+      ++pad;
+      ++chars;
+      if (pad > 2) return false;
+      continue;
+    } else {
+      return false;
+    }
+    if (pad) return false;  // data after padding
+    ++chars;
+    acc = (acc << 6) | static_cast<uint32_t>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<uint8_t>(acc >> bits));
+    }
+  }
+  return chars % 4 == 0;
+}
+
+bool unpem(const std::string &text, const char *label, std::vector<uint8_t> &out) {
+  std::string begin = std::string("-----BEGIN ") + label + "-----";
+  std::string end = std::string("-----END ") + label + "-----";
+  size_t b = text.find(begin);
+  if (b == std::string::npos) return false;
+  b += begin.size();
+  size_t e = text.find(end, b);
+  if (e == std::string::npos) return false;
+  return unbase64(text.substr(b, e - b), out) && !out.empty();
+}
+
 std::string hex(const uint8_t *p, size_t n) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string s;

@@ -12,6 +12,12 @@ std::string base64(const uint8_t *p, size_t n);
 // PEM block: "-----BEGIN label-----", base64 in lines of 64, "-----END label-----".
 std::string pem(const char *label, const uint8_t *p, size_t n);
 
+// Decodes base64 (whitespace between characters allowed, padding required). False on any other
+// character or a bad length.
+bool unbase64(const std::string &text, std::vector<uint8_t> &out);
+// The body of the first PEM block with this label. False when there is none or it is malformed.
+bool unpem(const std::string &text, const char *label, std::vector<uint8_t> &out);
+
 // "A1B2C3" (upper case, no separators).
 std::string hex(const uint8_t *p, size_t n);
 // Hex dump: offset, 16 bytes in hex, the printable ASCII characters.

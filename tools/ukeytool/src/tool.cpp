@@ -198,6 +198,11 @@ class Tool {
   int cmdSetLabel();
   int cmdExportCert();
   int cmdExportPubKey();
+  int cmdImportCert();
+  int cmdDataWrite();
+  int cmdSymGenerate();
+  bool readPublicKey(const UK_CONTAINER_INFO &cont, int spec, std::vector<uint8_t> &modulus,
+                     std::vector<uint8_t> &exponent, uint32_t &bits, int &exitCode);
   int cmdGenKey();
   int cmdSign();
   int cmdDataList(bool heading);
@@ -774,6 +779,40 @@ int Tool::cmdExportCert() {
   return kExitOk;
 }
 
+// The key pair's public key, read through the library; modulus and exponent big-endian with
+// their leading zero bytes removed.
+bool Tool::readPublicKey(const UK_CONTAINER_INFO &contIn, int spec, std::vector<uint8_t> &modulus,
+                         std::vector<uint8_t> &exponent, uint32_t &bits, int &exitCode) {
+  UK_CONTAINER_INFO cont = contIn;
+  // Room for the 2048-bit record; the bits field says which layout the library wrote.
+  UK_RSA_PUBLIC_KEY_2048 rec;
+  memset(&rec, 0, sizeof rec);
+  uint32_t rc = zksTokenReadRsaPubKey(dev_, &cont, &rec, static_cast<uint32_t>(spec));
+  trace("zksTokenReadRsaPubKey", rc);
+  if (rc != UKLR_OK) return exitCode = failRc("cannot read the public key", rc), false;
+  const uint8_t *n, *e;
+  size_t size;
+  if (rec.bits == 2048) {
+    n = rec.modulus, e = rec.exponent, size = 256;
+  } else if (rec.bits == 1024) {
+    const UK_RSA_PUBLIC_KEY *r = reinterpret_cast<const UK_RSA_PUBLIC_KEY *>(&rec);
+    n = r->modulus, e = r->exponent, size = 128;
+  } else {
+    char b[96];
+    snprintf(b, sizeof b, "the library returned a key of %u bits", static_cast<unsigned>(rec.bits));
+    return exitCode = fail(kExitFailed, b), false;
+  }
+  size_t i = 0, j = 0;
+  while (i < size && n[i] == 0) ++i;
+  while (j < size && e[j] == 0) ++j;
+  if (i == size || j == size)
+    return exitCode = fail(kExitFailed, "the public key read from the token is empty"), false;
+  modulus.assign(n + i, n + size);
+  exponent.assign(e + j, e + size);
+  bits = rec.bits;
+  return true;
+}
+
 int Tool::cmdExportPubKey() {
   int e = begin();
   if (!e) e = selectToken();
@@ -785,25 +824,11 @@ int Tool::cmdExportPubKey() {
   if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
   if ((e = chooseSpec(cont, 1, 0, "key pair", spec))) return e;
-  // Room for the 2048-bit record; the bits field says which layout the library wrote.
-  UK_RSA_PUBLIC_KEY_2048 rec;
-  memset(&rec, 0, sizeof rec);
-  uint32_t rc = zksTokenReadRsaPubKey(dev_, &cont, &rec, static_cast<uint32_t>(spec));
-  trace("zksTokenReadRsaPubKey", rc);
-  if (rc != UKLR_OK) return failRc("cannot read the public key", rc);
-  std::vector<uint8_t> spki;
-  bool ok = false;
-  if (rec.bits == 2048) {
-    ok = rsaSpki(rec.modulus, 256, rec.exponent, 256, spki);
-  } else if (rec.bits == 1024) {
-    const UK_RSA_PUBLIC_KEY *r = reinterpret_cast<const UK_RSA_PUBLIC_KEY *>(&rec);
-    ok = rsaSpki(r->modulus, 128, r->exponent, 128, spki);
-  } else {
-    char b[96];
-    snprintf(b, sizeof b, "the library returned a key of %u bits", static_cast<unsigned>(rec.bits));
-    return fail(kExitFailed, b);
-  }
-  if (!ok) return fail(kExitFailed, "the public key read from the token is empty");
+  std::vector<uint8_t> n, x, spki;
+  uint32_t bits = 0;
+  if (!readPublicKey(cont, spec, n, x, bits, e)) return e;
+  if (!rsaSpki(n.data(), n.size(), x.data(), x.size(), spki))
+    return fail(kExitFailed, "the public key read from the token is empty");
   bool asDer = opt_.format == OutFormat::Der;
   if (opt_.out.empty()) {
     say(pem("PUBLIC KEY", spki.data(), spki.size()));
@@ -816,9 +841,67 @@ int Tool::cmdExportPubKey() {
   }
   if (!writeOut(opt_.out, data, e)) return e;
   char b[64];
-  snprintf(b, sizeof b, "RSA %u-bit", static_cast<unsigned>(rec.bits));
+  snprintf(b, sizeof b, "RSA %u-bit", static_cast<unsigned>(bits));
   say(std::string("Public key (") + b + ", " + specName(spec) + ") of '" + opt_.args[0] +
       "' written to " + opt_.out + ".\n");
+  return kExitOk;
+}
+
+int Tool::cmdImportCert() {
+  std::vector<uint8_t> file, cert;
+  std::string why;
+  const std::string &path = opt_.args[1];
+  if (!pf_.readFile(path, file, why)) return fail(kExitFailed, "cannot read '" + path + "': " + why);
+  std::string text(file.begin(), file.end());
+  if (text.find("-----BEGIN CERTIFICATE-----") != std::string::npos) {
+    if (!unpem(text, "CERTIFICATE", cert))
+      return fail(kExitFailed, "'" + path + "' holds a malformed PEM certificate");
+  } else {
+    cert = file;
+  }
+  der::CertSummary cs;
+  if (!der::parseCertificate(cert.data(), cert.size(), cs, why))
+    return fail(kExitFailed, "'" + path + "' is not a certificate: " + why);
+  if (der::firstElementLength(cert.data(), cert.size()) != cert.size())
+    return fail(kExitFailed, "'" + path + "' has bytes after the certificate");
+  if (cert.size() > 4096) return fail(kExitFailed, "the certificate is longer than 4096 bytes");
+
+  int e = begin();
+  if (!e) e = selectToken();
+  if (!e) e = selectDf();
+  if (e) return e;
+  UK_CONTAINER_INFO cont;
+  bool found = false;
+  if ((e = findContainer(opt_.args[0], cont, found))) return e;
+  if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
+  int spec = 0;
+  if ((e = chooseSpec(cont, 1, 0, "key pair", spec))) return e;
+  uint8_t certBit = spec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT;
+  bool replace = (cont.flags & certBit) != 0;
+  if (replace && !opt_.force)
+    return fail(kExitFailed, "container '" + opt_.args[0] + "' already has a " + specName(spec) +
+                                 " certificate; --force replaces it");
+  if (!opt_.force) {
+    std::vector<uint8_t> n, x;
+    uint32_t bits = 0;
+    if (!readPublicKey(cont, spec, n, x, bits, e)) return e;
+    if (n != cs.modulus)
+      return fail(kExitFailed, "the certificate is not for the container's " +
+                                   std::string(specName(spec)) + " key pair (--force skips this check)");
+  }
+  if ((e = login())) return e;
+  uint32_t rc;
+  if (replace) {
+    rc = zksTokenDeleteContainerCert(dev_, &cont, static_cast<uint32_t>(spec));
+    trace("zksTokenDeleteContainerCert", rc);
+    if (rc != UKLR_OK) return failRc("cannot remove the old certificate", rc);
+  }
+  rc = zksTokenWriteCert(dev_, &cont, cert.data(), static_cast<uint32_t>(cert.size()),
+                         static_cast<uint32_t>(spec));
+  trace("zksTokenWriteCert", rc);
+  if (rc != UKLR_OK) return failRc("cannot write the certificate", rc);
+  say("Certificate (" + cs.subject + ") written to the " + specName(spec) + " key pair of '" +
+      opt_.args[0] + "'.\n");
   return kExitOk;
 }
 
@@ -1124,6 +1207,68 @@ int Tool::cmdSymRead() {
   return kExitOk;
 }
 
+namespace {
+// Stores text as an ID area (length byte, bytes).
+void putIdArea(uint8_t *area, size_t cap, const std::string &text) {
+  size_t n = text.size() < cap - 1 ? text.size() : cap - 1;
+  area[0] = static_cast<uint8_t>(n);
+  memcpy(area + 1, text.data(), n);
+}
+}  // namespace
+
+int Tool::cmdDataWrite() {
+  std::string name = pf_.toLocal(opt_.args[0]);
+  if (name.empty() || name.size() > kMaxNameChars)
+    return fail(kExitUsage, "a data object name has 1 to 79 characters");
+  std::vector<uint8_t> data;
+  std::string why;
+  if (!pf_.readFile(opt_.args[1], data, why))
+    return fail(kExitFailed, "cannot read '" + opt_.args[1] + "': " + why);
+  if (data.empty() || data.size() > 255)
+    return fail(kExitFailed, "a data object holds 1 to 255 bytes; '" + opt_.args[1] + "' has " +
+                                 std::to_string(data.size()));
+  int e = begin();
+  if (!e) e = selectToken();
+  if (!e) e = selectDf();
+  if (e) return e;
+  if ((e = login())) return e;
+  UK_DATA_OBJECT_INFO obj;
+  memset(&obj, 0, sizeof obj);
+  memcpy(obj.name, name.data(), name.size());
+  putIdArea(obj.id, 80, opt_.id.empty() ? name : pf_.toLocal(opt_.id));
+  obj.attrFlag = opt_.isPrivate ? 1 : 0;
+  uint32_t rc = zksTokenWriteDataObject(dev_, &obj, data.data(), static_cast<uint32_t>(data.size()));
+  trace("zksTokenWriteDataObject", rc);
+  if (rc == UKLR_OBJ_EXISTS) return fail(kExitFailed, "a data object with that ID exists");
+  if (rc != UKLR_OK) return failRc("cannot write the data object", rc);
+  say("Data object '" + opt_.args[0] + "' (" + std::to_string(data.size()) + " bytes) stored as record " +
+      std::to_string(obj.recordNumber) + ".\n");
+  return kExitOk;
+}
+
+int Tool::cmdSymGenerate() {
+  std::string name = pf_.toLocal(opt_.args[0]);
+  if (name.empty() || name.size() > kMaxNameChars)
+    return fail(kExitUsage, "a key name has 1 to 79 characters");
+  int e = begin();
+  if (!e) e = selectToken();
+  if (!e) e = selectDf();
+  if (e) return e;
+  if ((e = login())) return e;
+  UK_SYM_KEY_INFO key;
+  memset(&key, 0, sizeof key);
+  key.algId = opt_.symAlg;
+  memcpy(key.name, name.data(), name.size());
+  putIdArea(key.id, 80, opt_.id.empty() ? name : pf_.toLocal(opt_.id));
+  uint32_t rc = zksTokenGenSymKey(dev_, &key);
+  trace("zksTokenGenSymKey", rc);
+  if (rc == UKLR_OBJ_EXISTS) return fail(kExitFailed, "a symmetric key with that ID exists");
+  if (rc != UKLR_OK) return failRc("cannot generate the symmetric key", rc);
+  say("Symmetric key '" + opt_.args[0] + "' (" + symAlgName(key.algId) + ") generated as record " +
+      std::to_string(key.recordNumber) + ".\n");
+  return kExitOk;
+}
+
 int Tool::cmdDataDelete() {
   int e = begin();
   if (!e) e = selectToken();
@@ -1176,6 +1321,9 @@ int Tool::run() {
     case Cmd::SetLabel: e = cmdSetLabel(); break;
     case Cmd::ExportCert: e = cmdExportCert(); break;
     case Cmd::ExportPubKey: e = cmdExportPubKey(); break;
+    case Cmd::ImportCert: e = cmdImportCert(); break;
+    case Cmd::DataWrite: e = cmdDataWrite(); break;
+    case Cmd::SymGenerate: e = cmdSymGenerate(); break;
     case Cmd::GenKey: e = cmdGenKey(); break;
     case Cmd::Sign: e = cmdSign(); break;
     case Cmd::DataList: e = cmdDataList(false); break;
