@@ -10,7 +10,6 @@ namespace tokensim {
 
 namespace {
 
-constexpr uint16_t SW_OK = 0x9000;
 constexpr uint16_t SW_AUTH_FAILED = 0x6300;
 constexpr uint16_t SW_WAITING = 0x6785;
 constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
