@@ -91,8 +91,9 @@ const CmdDef kCmds[] = {
      O_FORCE | O_LABEL | O_SETPINS | O_RETRIES | O_SORETRIES | kPinSource, 0, 0,
      "format [--force] [--label TEXT] [--set-pins] [--retries N] [--so-retries N]",
      "Erases everything on the token and rebuilds its file system. Asks for confirmation\n"
-     "unless --force is given. By default the token gets the PINs the client manager sets\n"
-     "(user PIN 937260, administrator PIN 482915, 6 tries each); with --set-pins the new\n"
+     "unless --force is given. By default the token gets its factory PINs (user PIN 937260\n"
+     "when the serial number's seventh character is 2, else 482915; administrator PIN\n"
+     "70361524; 10 tries each); with --set-pins the new\n"
      "user PIN and administrator PIN are read (PIN file or standard input: line 1 user PIN,\n"
      "line 2 administrator PIN). --retries/--so-retries: tries before blocking, 1 to 15.\n"},
     {"set-label", nullptr, Cmd::SetLabel, 0, 1, 1, "set-label LABEL",

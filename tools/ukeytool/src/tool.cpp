@@ -21,10 +21,11 @@ namespace {
 const uint32_t kMaxTokens = 8;
 const uint32_t kSecurityNotSatisfied = UKLR_SW(0x6982);
 const uint32_t kPinBlocked = UKLR_SW(0x6983);
-// PINs the client manager gives a token it formats, and its length rule for new PINs.
-const char kFormatUserPin[] = "937260";
-const char kFormatSoPin[] = "482915";
-const int kFormatRetries = 6;
+// A format without --set-pins returns the token to its factory state: the factory user PIN of
+// its serial number (the one the guide expects as the old PIN), the library's default SO PIN and
+// 10 tries each. The client manager's length rule for new PINs.
+const char kFactorySoPin[] = "70361524";
+const int kFormatRetries = 10;
 const size_t kNewPinMin = 6, kNewPinMax = 10;
 const size_t kMaxLabelBytes = 64;        // the client manager's limit
 const size_t kMaxFormatLabelBytes = 63;  // the format stores at most 63
@@ -513,8 +514,9 @@ int Tool::cmdList() {
     }
     if (rc == UKLR_OK) {
       if (pinChanged == 0)
-        say(std::string("    user PIN:    factory default still set (") +
-            (sn.empty() ? "unknown" : defaultUserPinFor(sn)) + "), should be changed\n");
+        say(std::string("    user PIN:    not changed since formatting (factory default for this "
+                        "serial: ") +
+            (sn.empty() ? "unknown" : defaultUserPinFor(sn)) + ")\n");
       else
         say("    user PIN:    changed from the factory default\n");
       say(usable == 0 ? "    state:       locked (user PIN blocked)\n" : "    state:       ready\n");
@@ -694,7 +696,7 @@ int Tool::cmdFormat() {
   int e = begin();
   if (!e) e = selectToken();
   if (e) return e;
-  std::string userPin = kFormatUserPin, soPin = kFormatSoPin, why;
+  std::string userPin = defaultUserPinFor(serial_), soPin = kFactorySoPin, why;
   if (opt_.setPins) {
     if (!pins_.get("new user PIN", true, userPin, why) ||
         !pins_.get("new administrator PIN", true, soPin, why))
@@ -717,7 +719,7 @@ int Tool::cmdFormat() {
   char b[160];
   snprintf(b, sizeof b, "Token formatted: %d tries for the user PIN, %d for the administrator PIN%s.\n",
            userRetries, soRetries,
-           opt_.setPins ? "" : "; PINs set to the client manager's defaults");
+           opt_.setPins ? "" : "; factory default PINs set");
   say(b);
   return kExitOk;
 }
