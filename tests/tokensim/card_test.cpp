@@ -1,6 +1,7 @@
 // The emulator's card state machine at the APDU level: frames, files, records, PINs, device
 // information, keys and RSA, the button wait, symmetric keys, the secure channel and secure
 // messaging, power sessions and the persistent image.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
