@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -508,6 +509,10 @@ void Server::acceptLoop() {
       }
       break;
     }
+    // Answers go out as several small writes: without this each one waits for the peer's
+    // delayed acknowledgement.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     reapFinished();
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::lock_guard<std::mutex> g(connLock_);
