@@ -185,8 +185,7 @@ class Tool {
   uint32_t withLogin(F op, int &exitCode);
   bool readSerial(UK_DEV_INFO *d, std::string &serial);
   int findContainer(const std::string &name, UK_CONTAINER_INFO &cont, bool &found);
-  int chooseSpec(const UK_CONTAINER_INFO &cont, uint8_t keyFlag, uint8_t certFlag,
-                 const char *what, int &spec);
+  int chooseSpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what, int &spec);
   bool writeOut(const std::string &path, const std::vector<uint8_t> &data, int &exitCode);
 
   // ---- commands ----------------------------------------------------------------------------
@@ -206,10 +205,10 @@ class Tool {
                      std::vector<uint8_t> &exponent, uint32_t &bits, int &exitCode);
   int cmdGenKey();
   int cmdSign();
-  int cmdDataList(bool heading);
+  int cmdDataList(bool inShow);
   int cmdDataRead();
   int cmdDataDelete();
-  int cmdSymList(bool heading);
+  int cmdSymList(bool inShow);
   int cmdSymRead();
   int cmdSymDelete();
 
@@ -410,12 +409,10 @@ int Tool::findContainer(const std::string &name, UK_CONTAINER_INFO &cont, bool &
 }
 
 // The key specification of --spec, or the only key pair (certificate) the container holds.
-int Tool::chooseSpec(const UK_CONTAINER_INFO &cont, uint8_t keyFlag, uint8_t certFlag,
-                     const char *what, int &spec) {
-  bool useCert = certFlag != 0;
-  uint8_t exBit = useCert ? UK_CONT_EX_CERT : UK_CONT_EX_KEY;
-  uint8_t sigBit = useCert ? UK_CONT_SIG_CERT : UK_CONT_SIG_KEY;
-  (void)keyFlag;
+int Tool::chooseSpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what,
+                     int &spec) {
+  uint8_t exBit = certificate ? UK_CONT_EX_CERT : UK_CONT_EX_KEY;
+  uint8_t sigBit = certificate ? UK_CONT_SIG_CERT : UK_CONT_SIG_KEY;
   bool ex = cont.flags & exBit, sig = cont.flags & sigBit;
   std::string name = pf_.fromLocal(fieldText(cont.name, sizeof cont.name));
   if (opt_.keySpec) {
@@ -750,7 +747,7 @@ int Tool::cmdExportCert() {
   if ((e = findContainer(opt_.args[0], cont, found))) return e;
   if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, 0, 1, "certificate", spec))) return e;
+  if ((e = chooseSpec(cont, true, "certificate", spec))) return e;
   std::vector<uint8_t> buf(4096);
   uint32_t len = static_cast<uint32_t>(buf.size());
   uint32_t rc = zksTokenReadCert(dev_, &cont, buf.data(), &len, static_cast<uint32_t>(spec));
@@ -825,7 +822,7 @@ int Tool::cmdExportPubKey() {
   if ((e = findContainer(opt_.args[0], cont, found))) return e;
   if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, 1, 0, "key pair", spec))) return e;
+  if ((e = chooseSpec(cont, false, "key pair", spec))) return e;
   std::vector<uint8_t> n, x, spki;
   uint32_t bits = 0;
   if (!readPublicKey(cont, spec, n, x, bits, e)) return e;
@@ -877,7 +874,7 @@ int Tool::cmdImportCert() {
   if ((e = findContainer(opt_.args[0], cont, found))) return e;
   if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, 1, 0, "key pair", spec))) return e;
+  if ((e = chooseSpec(cont, false, "key pair", spec))) return e;
   uint8_t certBit = spec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT;
   bool replace = (cont.flags & certBit) != 0;
   if (replace && !opt_.force)
@@ -972,7 +969,7 @@ int Tool::cmdSign() {
   if ((e = findContainer(opt_.args[0], cont, found))) return e;
   if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, 1, 0, "key pair", spec))) return e;
+  if ((e = chooseSpec(cont, false, "key pair", spec))) return e;
   if ((e = login())) return e;
 
   uint8_t sig[256] = {0};
@@ -1016,8 +1013,8 @@ int Tool::cmdSign() {
 
 // ---- data objects and symmetric keys -------------------------------------------------------
 
-int Tool::cmdDataList(bool heading) {
-  if (!heading) {
+int Tool::cmdDataList(bool inShow) {
+  if (!inShow) {
     int e = begin();
     if (!e) e = selectToken();
     if (!e) e = selectDf();
@@ -1069,8 +1066,8 @@ uint32_t symKeyLength(uint8_t alg) {
   }
 }
 
-int Tool::cmdSymList(bool heading) {
-  if (!heading) {
+int Tool::cmdSymList(bool inShow) {
+  if (!inShow) {
     int e = begin();
     if (!e) e = selectToken();
     if (!e) e = selectDf();
