@@ -30,13 +30,6 @@ uint32_t selectIndex(UK_USB_DEV_CTX *c) {
   return rc;
 }
 
-// Reads index record rec into a zero-filled 192-byte buffer (no log line).
-uint32_t readIndexRecord(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t out[kRecordSize]) {
-  memset(out, 0, kRecordSize);
-  uint32_t len = kRecordSize;
-  return readRecord(c, rec, out, &len);
-}
-
 uint32_t readIndexLogged(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t out[kRecordSize]) {
   uint32_t rc = readIndexRecord(c, rec, out);
   if (rc) log("---->ReadFile(RSA_INDEX_FID)......\n");
@@ -198,6 +191,15 @@ uint32_t putLogged(UK_USB_DEV_CTX *c, uint8_t p2, const uint8_t *v, uint32_t len
 }
 
 }  // namespace
+
+uint32_t readIndexRecord(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t out[192]) {
+  // Asking for the 4 header bytes as well gets the record in one answer.
+  uint8_t buf[kRecordSize + 4] = {0};
+  uint32_t len = sizeof buf;
+  uint32_t rc = readRecord(c, rec, buf, &len);
+  memcpy(out, buf, kRecordSize);
+  return rc;
+}
 
 void buildContainerRecord(uint8_t nn, const char *name, uint8_t idLen, const uint8_t *id,
                           uint8_t rec[192]) {

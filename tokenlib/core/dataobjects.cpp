@@ -2,6 +2,7 @@
 // files E0 nn (transparent, at most 255 bytes).
 #include <string.h>
 
+#include "containers.h"
 #include "symkeys.h"
 #include "uk_commands.h"
 #include "uk_log.h"
@@ -22,10 +23,7 @@ uint32_t selectIndex(UK_USB_DEV_CTX *c) {
 }
 
 uint32_t readIndex(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t rec[kRecordSize]) {
-  memset(rec, 0, kRecordSize);
-  uint32_t len = kRecordSize;
-  uint32_t rc = readRecord(c, nn, rec, &len);
-  return rc;
+  return readIndexRecord(c, nn, rec);
 }
 
 // Takes back the registration (and the file, when it was created) of an object whose data could
@@ -115,7 +113,10 @@ uint32_t dataObjectRead(UK_USB_DEV_CTX *c, const UK_DATA_OBJECT_INFO *obj, uint8
   if ((rc = selectFile(c, fid)) != 0) return rc;
   const uint32_t capacity = *len;
   *len = objLen;
-  if (capacity < objLen) return UKLR_BUFFER_TOO_SMALL;
+  if (capacity < objLen) {
+    log("---->UKLR_BUFFER_TOO_SMALL......\n");
+    return UKLR_BUFFER_TOO_SMALL;
+  }
   return readBinaryLong(c, buf, objLen);
 }
 

@@ -4,6 +4,7 @@
 
 #include "containers.h"
 #include "uk_commands.h"
+#include "uk_log.h"
 
 namespace uk {
 
@@ -24,7 +25,10 @@ const uint8_t *priFidOf(const UK_CONTAINER_INFO *ci, uint32_t ks) {
 uint32_t deliver(const uint8_t *data, uint32_t len, uint8_t *out, uint32_t *outLen) {
   const uint32_t capacity = *outLen;
   *outLen = len;
-  if (capacity < len) return UKLR_BUFFER_TOO_SMALL;
+  if (capacity < len) {
+    log("---->UKLR_BUFFER_TOO_SMALL......\n");
+    return UKLR_BUFFER_TOO_SMALL;
+  }
   memcpy(out, data, len);
   return UKLR_OK;
 }
@@ -107,7 +111,8 @@ uint32_t rsaPriEncrypt(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const uin
 uint32_t rsaPriEncryptFinal(UK_USB_DEV_CTX *c, uint8_t *out, uint32_t *outLen) {
   uint8_t answer[kMaxBlock + 16];
   uint32_t len = sizeof answer;
-  uint32_t want = c->pendingSigLen <= kMaxBlock ? c->pendingSigLen : kMaxBlock;
+  const uint32_t pending = c->pendingSigLen;  // packed record: read the field by value
+  const uint32_t want = pending <= kMaxBlock ? pending : kMaxBlock;
   uint32_t rc = fetchSignature(c, want, answer, &len);
   if (rc == 0x80006785u) return UKLR_SIGN_PENDING;
   if (rc) return rc;

@@ -2,6 +2,7 @@
 // and the symmetric operation on the token.
 #include <string.h>
 
+#include "containers.h"
 #include "symkeys.h"
 #include "uk_commands.h"
 #include "uk_log.h"
@@ -35,9 +36,7 @@ uint32_t selectSymIndex(UK_USB_DEV_CTX *c) {
 }
 
 uint32_t readIndex(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t rec[kRecordSize]) {
-  memset(rec, 0, kRecordSize);
-  uint32_t len = kRecordSize;
-  return readRecord(c, nn, rec, &len);
+  return readIndexRecord(c, nn, rec);
 }
 
 // The same ID: the stored length byte and that many bytes (at most the 80-byte area).
