@@ -89,32 +89,21 @@ class WinHost : public Host {
   int channelCycle(const uint8_t *request, uint32_t reqLen, uint8_t *answerBlock) override {
     if (reqLen > kBlockSize) return -1;
     // 1-2: the channel mutex serialises whole cycles between all client processes.
-    HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kChannelMutex);
-    if (!mutex && GetLastError() == ERROR_FILE_NOT_FOUND) {
-      OpenSecurity security;
-      mutex = CreateMutexA(&security.sa, FALSE, kChannelMutex);
-    }
+    HANDLE mutex = channelMutex();
     if (!mutex) return -1;
-    if (WaitForSingleObject(mutex, kChannelMutexWaitMs) != WAIT_OBJECT_0) {
-      CloseHandle(mutex);
+    DWORD w = WaitForSingleObject(mutex, kChannelMutexWaitMs);
+    if (w != WAIT_OBJECT_0) {
+      // An abandoned mutex is owned now: give it back before failing.
+      if (w == WAIT_ABANDONED) ReleaseMutex(mutex);
       return -1;
     }
 
-    // 3: the service's objects. Missing ones mean the service is not running.
+    // 3: the request event is looked up for every cycle: when it is missing the service is not
+    // running and the cycle fails at once. The answer event and the block are kept once found.
     int rc = -1;
     HANDLE req = OpenEventA(EVENT_ALL_ACCESS, FALSE, kReqEvent);
-    HANDLE ans = req ? OpenEventA(EVENT_ALL_ACCESS, FALSE, kAnsEvent) : nullptr;
-    HANDLE mapping = ans ? OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kMapping)
-                         : nullptr;
-    uint8_t *view = mapping ? static_cast<uint8_t *>(
-                                  MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0))
-                            : nullptr;
-    // A mapping of that name that is smaller than the block is not the service's.
-    MEMORY_BASIC_INFORMATION info;
-    if (view && (!VirtualQuery(view, &info, sizeof info) || info.RegionSize < kBlockSize)) {
-      UnmapViewOfFile(view);
-      view = nullptr;
-    }
+    HANDLE ans = req ? answerEvent() : nullptr;
+    uint8_t *view = ans ? sharedView() : nullptr;
 
     if (view) {
       // 4-6: request, signal, answer.
@@ -129,18 +118,65 @@ class WinHost : public Host {
     }
 
     // 7: clean up.
-    if (view) UnmapViewOfFile(view);
-    if (mapping) CloseHandle(mapping);
-    if (ans) CloseHandle(ans);
     if (req) CloseHandle(req);
     ReleaseMutex(mutex);
-    CloseHandle(mutex);
     return rc;
   }
 
   void sendProgress(void *window) override {
     SendMessageW(static_cast<HWND>(window), WM_USER + 5, 0, 0);
   }
+
+ private:
+  // The channel mutex, opened (or created, null DACL, inheritable) at the first cycle and kept
+  // for the life of the process: opening a named object costs a system call per cycle.
+  HANDLE channelMutex() {
+    if (HANDLE m = mutex_) return m;
+    HANDLE m = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kChannelMutex);
+    if (!m && GetLastError() == ERROR_FILE_NOT_FOUND) {
+      OpenSecurity security;
+      m = CreateMutexA(&security.sa, FALSE, kChannelMutex);
+    }
+    if (!m) return nullptr;
+    if (InterlockedCompareExchangePointer(&mutex_, m, nullptr) != nullptr) CloseHandle(m);
+    return mutex_;
+  }
+
+  // The answer event, opened at the first cycle that finds the service (channel mutex held). A
+  // restarted service creates the same name and so signals this very event.
+  HANDLE answerEvent() {
+    if (!ans_) ans_ = OpenEventA(EVENT_ALL_ACCESS, FALSE, kAnsEvent);
+    return ans_;
+  }
+
+  // The shared block, mapped at the first cycle that finds the service and kept (called with the
+  // channel mutex held). Keeping the mapping open does not hide a stopped service, since the
+  // request event is looked up for every cycle; a restarted service opens the same mapping again.
+  uint8_t *sharedView() {
+    if (view_) return view_;
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kMapping);
+    if (!mapping) return nullptr;
+    auto *view =
+        static_cast<uint8_t *>(MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+    // A mapping of that name that is smaller than the block is not the service's.
+    MEMORY_BASIC_INFORMATION info;
+    if (view && (!VirtualQuery(view, &info, sizeof info) || info.RegionSize < kBlockSize)) {
+      UnmapViewOfFile(view);
+      view = nullptr;
+    }
+    if (!view) {
+      CloseHandle(mapping);
+      return nullptr;
+    }
+    mapping_ = mapping;
+    view_ = view;
+    return view_;
+  }
+
+  HANDLE volatile mutex_ = nullptr;
+  HANDLE ans_ = nullptr;
+  HANDLE mapping_ = nullptr;
+  uint8_t *view_ = nullptr;
 };
 
 }  // namespace
