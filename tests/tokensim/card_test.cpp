@@ -464,7 +464,9 @@ TEST_F(CardTest, SymmetricKeysDesTripleDesAes) {
     uint8_t cls, algEcb;
     const EVP_CIPHER *ecb, *cbc;
   } cases[] = {
-      {64, 0x01, 1, EVP_des_ecb(), EVP_des_cbc()},
+      // Single DES, checked as three-key Triple-DES with the key three times (OpenSSL's default
+      // provider has no single DES).
+      {64, 0x01, 1, EVP_des_ede3_ecb(), EVP_des_ede3_cbc()},
       {128, 0x01, 1, EVP_des_ede_ecb(), EVP_des_ede_cbc()},
       {192, 0x01, 1, EVP_des_ede3_ecb(), EVP_des_ede3_cbc()},
       {128, 0x02, 4, EVP_aes_128_ecb(), EVP_aes_128_cbc()},
@@ -472,7 +474,6 @@ TEST_F(CardTest, SymmetricKeysDesTripleDesAes) {
   };
   uint16_t fid = 0xD001;
   for (const Case &c : cases) {
-    if (!c.ecb || !c.cbc) continue;  // single DES may be absent from OpenSSL's default provider
     SCOPED_TRACE(fid);
     Bytes key(c.bits / 8);
     for (size_t i = 0; i < key.size(); ++i) key[i] = uint8_t(0x10 + i * 3);
@@ -485,17 +486,20 @@ TEST_F(CardTest, SymmetricKeysDesTripleDesAes) {
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(i);
     Bytes kfid = {uint8_t(fid >> 8), uint8_t(fid)};
     ASSERT_EQ(tx(card, 0, 0x22, 0x81, 0xB8, cat(cat({0x80, 0x01, c.algEcb, 0x81, 0x02}, kfid), {})).sw, 0x9000);
-    Bytes ref = evpCipher(c.ecb, key, {}, plain, true);
-    if (!ref.empty()) EXPECT_EQ(tx(card, 0, 0x2A, 0x86, 0x80, plain).data, ref);
+    Bytes oracleKey = c.bits == 64 ? cat(cat(key, key), key) : key;
+    Bytes ref = evpCipher(c.ecb, oracleKey, {}, plain, true);
+    ASSERT_EQ(ref.size(), plain.size());
+    EXPECT_EQ(tx(card, 0, 0x2A, 0x86, 0x80, plain).data, ref);
     EXPECT_EQ(tx(card, 0, 0x2A, 0x86, 0x80, Bytes(block + 1, 0)).sw, 0x6700);
     // CBC with an IV, chaining carried across two commands.
     Bytes iv(block, 0xA5);
     Bytes env = cat(cat({0x80, 0x01, uint8_t(c.algEcb + 1), 0x81, 0x02}, kfid), cat({0x87, uint8_t(block)}, iv));
     ASSERT_EQ(tx(card, 0, 0x22, 0x81, 0xB8, env).sw, 0x9000);
-    Bytes cbcRef = evpCipher(c.cbc, key, iv, plain, true);
+    Bytes cbcRef = evpCipher(c.cbc, oracleKey, iv, plain, true);
     Bytes first = tx(card, 0, 0x2A, 0x86, 0x80, Bytes(plain.begin(), plain.begin() + long(block))).data;
     Bytes rest = tx(card, 0, 0x2A, 0x86, 0x80, Bytes(plain.begin() + long(block), plain.end())).data;
-    if (!cbcRef.empty()) EXPECT_EQ(cat(first, rest), cbcRef);
+    ASSERT_EQ(cbcRef.size(), plain.size());
+    EXPECT_EQ(cat(first, rest), cbcRef);
     ASSERT_EQ(tx(card, 0, 0x22, 0x41, 0xB8, env).sw, 0x9000);
     EXPECT_EQ(tx(card, 0, 0x2A, 0x80, 0x86, cat(first, rest)).data, plain);
     ++fid;
