@@ -183,6 +183,17 @@ TEST_F(ContainerTest, GeneratedKeyPairSignsAndDeciphersVerifiedByOpenSsl) {
   EXPECT_EQ("zksTokenDeleteContainerCert starting......\nzksTokenDeleteContainerCert end......\n",
             exportLines());
   EXPECT_EQ(1, c.sigKeyUnits);  // units 0 are taken as 1 and stored back
+  // Public then private key file, both of 1024 bits (80 02 04 00), with their attributes.
+  std::vector<Bytes> created;
+  for (const auto &f : frames())
+    if (f.ins() == 0xE0) created.push_back(f.data());
+  ASSERT_EQ(2u, created.size());
+  EXPECT_EQ(Bytes({0x83, 0x02, 0xB0, 0x31, 0x82, 0x02, 0x15, 0x00, 0x80, 0x02, 0x04, 0x00, 0x85,
+                   0x06, 0x00, 0x09, 0, 0, 0, 0, 0x86, 0x08, 0, 0, 0, 0, 0, 0, 0, 0}),
+            created[0]);
+  EXPECT_EQ(Bytes({0x83, 0x02, 0xA0, 0x31, 0x82, 0x02, 0x13, 0x00, 0x80, 0x02, 0x04, 0x00, 0x85,
+                   0x06, 0x01, 0x06, 0, 0, 0, 0, 0x86, 0x08, 0, 0, 0, 1, 0, 0, 1, 0}),
+            created[1]);
   EXPECT_TRUE(c.flags & UK_CONT_SIG_KEY);
   Bytes rec = indexRecord(c.recordNumber);
   EXPECT_EQ(UK_CONT_SIG_KEY, rec[0]);

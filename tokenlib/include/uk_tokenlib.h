@@ -250,8 +250,11 @@ uint32_t UKAPI zksTokenDeleteContainerKeyPair(UK_DEV_INFO *dev, UK_CONTAINER_INF
 uint32_t UKAPI zksTokenDeleteContainerCert(UK_DEV_INFO *dev, UK_CONTAINER_INFO *cont,
                                            uint32_t keySpec);
 uint32_t UKAPI zksTokenGenRsaKeyPair(UK_DEV_INFO *dev, UK_CONTAINER_INFO *cont, uint32_t keySpec);
-/* pub and pri point at UK_RSA_PUBLIC_KEY / UK_RSA_PRIVATE_KEY, or at the _2048 records when
- * their bits field is 2048. */
+/* pub and pri point at UK_RSA_PUBLIC_KEY / UK_RSA_PRIVATE_KEY when their bits field is 1024, or
+ * at the _2048 records when it is 2048; both must have the same size, any other size gives 4.
+ * The records' size decides the key files and the size units stored in the container.
+ * zksTokenReadRsaPubKey writes a UK_RSA_PUBLIC_KEY_2048 when the container's size units for the
+ * pair are 2, a UK_RSA_PUBLIC_KEY when they are 1, and refuses other units with 4. */
 uint32_t UKAPI zksTokenWriteRsaKeyPair(UK_DEV_INFO *dev, UK_CONTAINER_INFO *cont, const void *pub,
                                        const void *pri, uint32_t keySpec);
 uint32_t UKAPI zksTokenReadRsaPubKey(UK_DEV_INFO *dev, UK_CONTAINER_INFO *cont, void *pub,
