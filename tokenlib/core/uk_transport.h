@@ -65,7 +65,11 @@ uint32_t isSelfToken(const char *usbPath, uint32_t *word1, uint32_t *word2);
 uint32_t cdromPath(const char *usbPath, char *path, uint32_t cap);
 
 // One frame exchange under the device mutex: response frame into resp (capacity cap), its
-// transferred length in *respLen. 0, 7, 261 or 262.
+// transferred length in *respLen. 0, 7, 261 or 262. On the brokered road the service writes and
+// reads in one request, so the codes mean: 261 the request cycle itself failed (no service,
+// wrong answer type, an answer that does not fit) and nothing reached the device; 262 the
+// service reported a device error (its system error is logged). A failed brokered connect gives
+// 258, as a failed CreateFileA does.
 uint32_t exchangeFrame(MASS_DEV_CTX *dev, const uint8_t *frame, uint32_t frameLen, uint8_t *resp,
                        uint32_t cap, uint32_t *respLen);
 
