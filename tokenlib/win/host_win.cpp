@@ -77,7 +77,11 @@ class WinHost : public Host {
   }
 
   bool waitDeviceMutex(uintptr_t mutex, uint32_t ms) override {
-    return WaitForSingleObject(reinterpret_cast<HANDLE>(mutex), ms) == WAIT_OBJECT_0;
+    DWORD w = WaitForSingleObject(reinterpret_cast<HANDLE>(mutex), ms);
+    // An abandoned mutex (its last owner died mid-exchange) counts as not obtained, but it is
+    // owned now: give it back, or every other process would wait for it for ever.
+    if (w == WAIT_ABANDONED) ReleaseMutex(reinterpret_cast<HANDLE>(mutex));
+    return w == WAIT_OBJECT_0;
   }
   void releaseDeviceMutex(uintptr_t mutex) override {
     ReleaseMutex(reinterpret_cast<HANDLE>(mutex));
