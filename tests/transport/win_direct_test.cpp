@@ -81,6 +81,28 @@ TEST_F(DirectRoad, PerDeviceMutexHoldsOffAnotherProcess) {
   EXPECT_EQ(zksTokenDisconnect(&dev), 0u);
 }
 
+TEST_F(DirectRoad, AbandonedDeviceMutexFailsOneExchangeOnly) {
+  UK_DEV_INFO dev;
+  ASSERT_EQ(road::findToken(serial_, &dev), 0u);
+  ASSERT_EQ(zksTokenConnect(&dev, 0), 0u);
+  std::string name = std::string(dev.devicePath).substr(5);
+  HANDLE child = road::spawn("\"" + road::selfPath() + "\" --abandon-mutex \"" + name + "\"");
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(road::waitExit(child), 0u);
+  uint8_t buf[64] = {0x00, 0x84, 0x00, 0x00, 0x08};
+  uint32_t len = sizeof buf;
+  EXPECT_EQ(zksTokenTransmit(&dev, 1, 5, buf, &len, 0, 0, 0), uint32_t(UKLR_DEV_BLOCK));
+  // The mutex was given back: another process can take it (it abandons it again: one more 7);
+  // after that the exchanges work.
+  HANDLE other = road::spawn("\"" + road::selfPath() + "\" --abandon-mutex \"" + name + "\"");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(road::waitExit(other, 20000), 0u);
+  len = sizeof buf;
+  EXPECT_EQ(zksTokenTransmit(&dev, 1, 5, buf, &len, 0, 0, 0), uint32_t(UKLR_DEV_BLOCK));
+  EXPECT_EQ(road::challenges(&dev, 1), 0);
+  EXPECT_EQ(zksTokenDisconnect(&dev), 0u);
+}
+
 TEST_F(DirectRoad, TwoProcessesUseOneTokenAtOnce) {
   HANDLE child = road::spawn("\"" + road::selfPath() + "\" --exchange " + serial_ + " 150");
   ASSERT_NE(child, nullptr);

@@ -85,6 +85,7 @@ inline int challenges(UK_DEV_INFO *dev, int n) {
 
 // Child modes, selected by the first argument:
 //   --hold-mutex NAME READY_EVENT MS   takes the named mutex, sets READY_EVENT, holds it MS ms
+//   --abandon-mutex NAME               takes the named mutex and exits holding it
 //   --exchange SERIAL N                lists, connects, runs N get-challenges; exit code = failures
 // Returns -1 when the arguments name no child mode.
 inline int childMain(int argc, char **argv) {
@@ -96,6 +97,12 @@ inline int childMain(int argc, char **argv) {
     Sleep(DWORD(atoi(argv[4])));
     ReleaseMutex(m);
     return 0;
+  }
+  if (argc >= 3 && strcmp(argv[1], "--abandon-mutex") == 0) {
+    // Takes the mutex and ends without releasing it.
+    HANDLE m = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, argv[2]);
+    if (!m || WaitForSingleObject(m, 10000) != WAIT_OBJECT_0) return 2;
+    ExitProcess(0);
   }
   if (argc >= 4 && strcmp(argv[1], "--exchange") == 0) {
     UK_DEV_INFO dev;
