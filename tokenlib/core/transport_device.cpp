@@ -27,10 +27,6 @@ void copyString(char *dst, uint32_t cap, const char *src) {
   dst[n] = 0;
 }
 
-// Connection view of the secure-messaging state.
-SmContext smOf(UK_USB_DEV_CTX *conn) {
-  return SmContext{conn->smFlags, conn->keys, conn->keys + 32, conn->chaining};
-}
 
 void closeDevice(MASS_DEV_CTX *dev) {
   if (dev->brokered)
@@ -307,6 +303,8 @@ uint32_t sendApdu(UK_USB_DEV_CTX *conn, const uint8_t *apdu, uint32_t apduLen, u
   uint8_t raw[kReadLength];
   uint32_t rawLen = 0;
   bool wrapped = smApplies(conn->smFlags, parts.cla);
+  // The command and its response share the keys and the chaining value.
+  SmContext sm{conn->smFlags, conn->keys, conn->keys + 32, conn->chaining};
   uint8_t data[kMaxWrappedData];
   uint32_t lc = parts.lc;
   const uint8_t *payload = parts.data;
@@ -331,7 +329,6 @@ uint32_t sendApdu(UK_USB_DEV_CTX *conn, const uint8_t *apdu, uint32_t apduLen, u
       return mapStatusWord(sw1, sw2);
     }
     memcpy(conn->chaining, raw + 2, 8);
-    SmContext sm = smOf(conn);
     smWrapCommand(sm, parts, data, &lc);
     payload = data;
   }
@@ -353,7 +350,6 @@ uint32_t sendApdu(UK_USB_DEV_CTX *conn, const uint8_t *apdu, uint32_t apduLen, u
     return UKLR_DATA_LENGTH;
   }
   if (wrapped) {
-    SmContext sm = smOf(conn);
     rc = smUnwrapResponse(sm, raw, &len);
     if (rc) {
       log("---->ParseQ57Recvbuf......\n");

@@ -25,6 +25,23 @@ bool trailingLe(const uint8_t *rest, uint32_t restLen, uint32_t *le) {
   }
 }
 
+// Triple-DES CBC over whole blocks with one of the context's keys, the challenge as IV.
+void smCbc(SmContext &sm, bool macKey, bool encrypt, const uint8_t *in, uint32_t len,
+           uint8_t *out) {
+  ukcrypto::BlockKey &key = macKey ? sm.macSchedule : sm.encSchedule;
+  bool &ready = macKey ? sm.macReady : sm.encReady;
+  if (!ready) {
+    ukcrypto::blockKeySet(key, macKey ? sm.macKey : sm.encKey, 16);
+    ready = true;
+  }
+  uint8_t iv[8];
+  memcpy(iv, sm.challenge, 8);
+  if (encrypt)
+    ukcrypto::modeEncrypt(key, ukcrypto::kModeCbc, 0, iv, in, len, out);
+  else
+    ukcrypto::modeDecrypt(key, ukcrypto::kModeCbc, 0, iv, in, len, out);
+}
+
 }  // namespace
 
 uint32_t parseApdu(const uint8_t *apdu, uint32_t len, ApduParts *out) {
@@ -85,7 +102,7 @@ void vendorCdb(bool dataIn, uint32_t length, uint8_t cdb[10]) {
   cdb[9] = 0;
 }
 
-void smWrapCommand(const SmContext &sm, const ApduParts &apdu, uint8_t *out, uint32_t *outLc) {
+void smWrapCommand(SmContext &sm, const ApduParts &apdu, uint8_t *out, uint32_t *outLc) {
   uint32_t lc = apdu.lc;
   if (lc) memcpy(out, apdu.data, lc);
 
@@ -99,7 +116,7 @@ void smWrapCommand(const SmContext &sm, const ApduParts &apdu, uint8_t *out, uin
       plain[n++] = 0x80;
       while (n % 8) plain[n++] = 0;
     }
-    tdesCbcEncrypt(sm.encKey, sm.challenge, plain, n, out);
+    smCbc(sm, false, true, plain, n, out);
     memset(plain, 0, n);
     lc = n;
   }
@@ -117,14 +134,14 @@ void smWrapCommand(const SmContext &sm, const ApduParts &apdu, uint8_t *out, uin
     input[n++] = 0x80;
     while (n % 8) input[n++] = 0;
     uint8_t cipher[sizeof input];
-    tdesCbcEncrypt(sm.macKey, sm.challenge, input, n, cipher);
+    smCbc(sm, true, true, input, n, cipher);
     memcpy(out + lc, cipher + n - 8, 8);
     lc += 8;
   }
   *outLc = lc;
 }
 
-uint32_t smUnwrapResponse(const SmContext &sm, uint8_t *frame, uint32_t *frameLen) {
+uint32_t smUnwrapResponse(SmContext &sm, uint8_t *frame, uint32_t *frameLen) {
   uint32_t n = *frameLen - 4;  // data bytes; the caller checked *frameLen >= 4
   uint8_t *data = frame + 2;
   uint8_t sw[2] = {frame[2 + n], frame[3 + n]};
@@ -137,7 +154,7 @@ uint32_t smUnwrapResponse(const SmContext &sm, uint8_t *frame, uint32_t *frameLe
     memset(input + body, 0, padded - body);
     input[body] = 0x80;
     uint8_t cipher[sizeof input];
-    tdesCbcEncrypt(sm.macKey, sm.challenge, input, padded, cipher);
+    smCbc(sm, true, true, input, padded, cipher);
     if (memcmp(cipher + padded - 8, data + body, 8) != 0) {
       log("---->UKLR_VERIFY_CMP......\n");
       return UKLR_VERIFY_CMP;
@@ -151,7 +168,7 @@ uint32_t smUnwrapResponse(const SmContext &sm, uint8_t *frame, uint32_t *frameLe
       return UKLR_DATA_LENGTH;
     }
     uint8_t plain[kMaxResponse];
-    tdesCbcDecrypt(sm.encKey, sm.challenge, data, n, plain);
+    smCbc(sm, false, false, data, n, plain);
     uint32_t inner = be16(plain + 1);
     // The inner length comes from the card: it must lie within what was deciphered.
     if (n < 3 || inner > n - 3) {

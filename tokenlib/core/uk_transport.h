@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "uk_context.h"
+#include "ukcrypto/des.h"
 
 namespace uk {
 
@@ -96,6 +97,16 @@ struct SmContext {
   const uint8_t *encKey;    // 16 bytes
   const uint8_t *macKey;    // 16 bytes
   const uint8_t *challenge; // 8 bytes: IV of the command and of its response
+  // Key schedules, prepared at first use and shared by a command and its response; wiped at the
+  // end.
+  ukcrypto::BlockKey encSchedule{};
+  ukcrypto::BlockKey macSchedule{};
+  bool encReady = false;
+  bool macReady = false;
+  ~SmContext() {
+    ukcrypto::blockKeyClear(encSchedule);
+    ukcrypto::blockKeyClear(macSchedule);
+  }
 };
 
 // Whether a command of this class byte is wrapped on a connection with these flags.
@@ -103,11 +114,11 @@ inline bool smApplies(uint8_t flags, uint8_t cla) { return flags != 0 && (cla & 
 
 // Wraps the command data (encipher, then MAC over the header and the data). out must hold
 // kMaxWrappedData bytes; *outLc receives the new Lc.
-void smWrapCommand(const SmContext &sm, const ApduParts &apdu, uint8_t *out, uint32_t *outLc);
+void smWrapCommand(SmContext &sm, const ApduParts &apdu, uint8_t *out, uint32_t *outLc);
 
 // Unwraps a response frame in place (MAC check, then decipher) and rebuilds it; *frameLen is
 // the frame's length in and out. 0, 4107 (MAC mismatch) or 6 (bad enciphered length).
-uint32_t smUnwrapResponse(const SmContext &sm, uint8_t *frame, uint32_t *frameLen);
+uint32_t smUnwrapResponse(SmContext &sm, uint8_t *frame, uint32_t *frameLen);
 
 // Checks a received response: at least the two length bytes and a status word, its length
 // field within what was transferred, and the frame no longer than kMaxResponse. 0 with the frame
