@@ -39,6 +39,81 @@ std::string hex32(uint32_t v) {
 
 const char *specName(int spec) { return spec == UK_KEYSPEC_SIGNATURE ? "signature" : "exchange"; }
 
+const char *symAlgName(uint8_t alg) {
+  switch (alg) {
+    case UK_SYM_ALG_DES: return "DES, 8-byte key";
+    case UK_SYM_ALG_3DES_112: return "Triple-DES, 16-byte key";
+    case UK_SYM_ALG_3DES: return "Triple-DES, 24-byte key";
+    case UK_SYM_ALG_1: return "algorithm 1 (class 7), 16-byte key";
+    case UK_SYM_ALG_2: return "algorithm 2 (class 6), 16-byte key";
+    case UK_SYM_ALG_20: return "algorithm 20 (class 5), 16-byte key";
+    case UK_SYM_ALG_21: return "algorithm 21 (class 5), 24-byte key";
+    case UK_SYM_ALG_22: return "algorithm 22 (class 5), 32-byte key";
+    default: return "unknown algorithm";
+  }
+}
+uint32_t symKeyLength(uint8_t alg) {
+  switch (alg) {
+    case UK_SYM_ALG_DES: return 8;
+    case UK_SYM_ALG_3DES: case UK_SYM_ALG_21: return 24;
+    case UK_SYM_ALG_22: return 32;
+    default: return 16;
+  }
+}
+
+// The two kinds of records of the PKI application besides containers: what their commands say
+// and which exports they call. At most kMaxRecords of each.
+const uint32_t kMaxRecords = 8;
+
+struct DataObjects {
+  typedef UK_DATA_OBJECT_INFO Rec;
+  static constexpr const char *kNoun = "data object";
+  static constexpr const char *kNounTitle = "Data object";
+  static constexpr const char *kNouns = "data objects";
+  static constexpr const char *kNounsTitle = "Data objects";
+  static constexpr const char *kListCall = "zksTokenListDataObject";
+  static constexpr const char *kReadCall = "zksTokenReadDataObject";
+  static constexpr const char *kDeleteCall = "zksTokenDeleteDataObject";
+  static constexpr size_t kReadBuffer = 256;
+  static uint32_t list(UK_DEV_INFO *d, Rec *r, uint32_t *n) { return zksTokenListDataObject(d, r, n); }
+  static uint32_t read(UK_DEV_INFO *d, Rec *r, uint8_t *buf, uint32_t &len) {
+    len = static_cast<uint32_t>(kReadBuffer);
+    return zksTokenReadDataObject(d, r, buf, &len);
+  }
+  static uint32_t remove(UK_DEV_INFO *d, Rec *r) { return zksTokenDeleteDataObject(d, r); }
+  static std::string details(const Rec &r) { return r.attrFlag ? "  private" : ""; }
+  static std::string badLength(const Rec &, uint32_t len) {
+    return len > kReadBuffer ? "the library reported an impossible object length" : "";
+  }
+  static std::string display(const std::vector<uint8_t> &v) { return hexDump(v.data(), v.size()); }
+};
+
+struct SymKeys {
+  typedef UK_SYM_KEY_INFO Rec;
+  static constexpr const char *kNoun = "symmetric key";
+  static constexpr const char *kNounTitle = "Symmetric key";
+  static constexpr const char *kNouns = "symmetric keys";
+  static constexpr const char *kNounsTitle = "Symmetric keys";
+  static constexpr const char *kListCall = "zksTokenListSymKey";
+  static constexpr const char *kReadCall = "zksTokenReadSymKey";
+  static constexpr const char *kDeleteCall = "zksTokenDeleteSymKey";
+  static constexpr size_t kReadBuffer = 256;
+  static uint32_t list(UK_DEV_INFO *d, Rec *r, uint32_t *n) { return zksTokenListSymKey(d, r, n); }
+  static uint32_t read(UK_DEV_INFO *d, Rec *r, uint8_t *buf, uint32_t &len) {
+    len = 0;
+    return zksTokenReadSymKey(d, r, buf, &len);
+  }
+  static uint32_t remove(UK_DEV_INFO *d, Rec *r) { return zksTokenDeleteSymKey(d, r); }
+  static std::string details(const Rec &r) {
+    return std::string("  ") + symAlgName(r.algId) + (r.attrFlag ? "  flagged" : "");
+  }
+  static std::string badLength(const Rec &r, uint32_t len) {
+    if (len != 0 && len <= symKeyLength(r.algId)) return "";
+    return "the library returned a key of unexpected length " + std::to_string(len);
+  }
+  static std::string display(const std::vector<uint8_t> &v) { return hex(v.data(), v.size()) + "\n"; }
+};
+
 bool endsWithNoCase(const std::string &s, const char *suffix) {
   size_t n = strlen(suffix);
   if (s.size() < n) return false;
@@ -179,6 +254,11 @@ class Tool {
   void disconnect();
   void end();
   int selectDf();
+  int openToken();
+  int openPki();
+  int pinEntryFailed(const std::string &why) {
+    return fail(pf_.interrupted() ? kExitCancelled : kExitUsage, why);
+  }
   int login();
   int pinFailure(const char *which, uint32_t rc, uint8_t tries, bool triesValid);
   template <class F>
@@ -186,6 +266,7 @@ class Tool {
   bool readSerial(UK_DEV_INFO *d, std::string &serial);
   int findContainer(const std::string &name, UK_CONTAINER_INFO &cont, bool &found);
   int chooseSpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what, int &spec);
+  int openKeyPair(bool certificate, const char *what, UK_CONTAINER_INFO &cont, int &spec);
   bool writeOut(const std::string &path, const std::vector<uint8_t> &data, int &exitCode);
 
   // ---- commands ----------------------------------------------------------------------------
@@ -205,16 +286,22 @@ class Tool {
                      std::vector<uint8_t> &exponent, uint32_t &bits, int &exitCode);
   int cmdGenKey();
   int cmdSign();
-  int cmdDataList(bool inShow);
-  int cmdDataRead();
-  int cmdDataDelete();
-  int cmdSymList(bool inShow);
-  int cmdSymRead();
-  int cmdSymDelete();
+  template <class K>
+  int listRecords(typename K::Rec *recs, uint32_t &n, bool traced);
+  template <class K>
+  int findRecord(typename K::Rec &rec);
+  template <class K>
+  int cmdRecordList(bool inShow);
+  template <class K>
+  int cmdRecordRead();
+  template <class K>
+  int cmdRecordDelete();
+  int newRecordName(const char *what, std::string &name);
+  template <class Rec>
+  void nameRecord(Rec &rec, const std::string &name);
+  int stored(const char *call, uint32_t rc, const char *noun, const char *verb);
 
   int showContainers();
-  int findDataObject(UK_DATA_OBJECT_INFO &obj);
-  int findSymKey(UK_SYM_KEY_INFO &key);
   bool confirm(const std::string &question, int &exitCode);
 
   Platform &pf_;
@@ -309,23 +396,24 @@ int Tool::selectToken() {
       chosen = &devs_[index - 1];
     } else {
       // A USB instance path usually carries the serial number ("...#SERIAL#{...}"): try the
-      // token whose path names it first, so that other tokens are not touched at all.
-      for (uint32_t i = 0; i < count_ && !chosen; ++i) {
-        std::string path = fieldText(devs_[i].devicePath, sizeof devs_[i].devicePath);
-        for (char &ch : path) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
-        std::string want = "#" + t + "#";
-        for (char &ch : want) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
-        if (path.find(want) == std::string::npos) continue;
-        if (connect(&devs_[i]) != UKLR_OK) continue;
-        std::string sn;
-        if (readSerial(&devs_[i], sn) && sn == t) chosen = &devs_[i];
-        disconnect();
-      }
-      for (uint32_t i = 0; i < count_ && !chosen; ++i) {
-        if (connect(&devs_[i]) != UKLR_OK) continue;
-        std::string sn;
-        if (readSerial(&devs_[i], sn) && sn == t) chosen = &devs_[i];
-        disconnect();
+      // token whose path names it first, so that other tokens are not touched at all; then
+      // every token in turn.
+      auto upper = [](std::string s) {
+        for (char &ch : s) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+        return s;
+      };
+      const std::string want = upper("#" + t + "#");
+      for (int pass = 0; pass < 2; ++pass) {
+        for (uint32_t i = 0; i < count_ && !chosen; ++i) {
+          if (pass == 0 &&
+              upper(fieldText(devs_[i].devicePath, sizeof devs_[i].devicePath)).find(want) ==
+                  std::string::npos)
+            continue;
+          if (connect(&devs_[i]) != UKLR_OK) continue;
+          std::string sn;
+          if (readSerial(&devs_[i], sn) && sn == t) chosen = &devs_[i];
+          disconnect();
+        }
       }
       if (!chosen) {
         char b[64];
@@ -345,6 +433,20 @@ int Tool::selectDf() {
   trace("zksTokenSelectPkiWorkDF", rc);
   if (rc != UKLR_OK) return failRc("cannot select the token's PKI application (not formatted?)", rc);
   return kExitOk;
+}
+
+// The start of every command on one token: the device mutex, the token list and the chosen
+// token; openPki() also selects its PKI application.
+int Tool::openToken() {
+  int e = begin();
+  if (!e) e = selectToken();
+  return e;
+}
+
+int Tool::openPki() {
+  int e = openToken();
+  if (!e) e = selectDf();
+  return e;
 }
 
 int Tool::pinFailure(const char *which, uint32_t rc, uint8_t tries, bool triesValid) {
@@ -368,7 +470,7 @@ int Tool::login() {
   if (loggedIn_) return kExitOk;
   std::string pin, why;
   if (!pins_.get("user PIN", false, pin, why))
-    return fail(pf_.interrupted() ? kExitCancelled : kExitUsage, why);
+    return pinEntryFailed(why);
   uint8_t tries = 0xFF;
   uint32_t rc = zksTokenVerifyUserPin(dev_, reinterpret_cast<const uint8_t *>(pin.data()),
                                       static_cast<uint32_t>(pin.size()), &tries);
@@ -427,6 +529,16 @@ int Tool::chooseSpec(const UK_CONTAINER_INFO &cont, bool certificate, const char
   if (!ex && !sig) return fail(kExitFailed, "container '" + name + "' has no " + what);
   spec = ex ? UK_KEYSPEC_EXCHANGE : UK_KEYSPEC_SIGNATURE;
   return kExitOk;
+}
+
+// The container named by the first argument, which must exist, and the key pair (or
+// certificate) of it the command works on.
+int Tool::openKeyPair(bool certificate, const char *what, UK_CONTAINER_INFO &cont, int &spec) {
+  bool found = false;
+  int e = findContainer(opt_.args[0], cont, found);
+  if (e) return e;
+  if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
+  return chooseSpec(cont, certificate, what, spec);
 }
 
 bool Tool::writeOut(const std::string &path, const std::vector<uint8_t> &data, int &exitCode) {
@@ -594,30 +706,26 @@ int Tool::showContainers() {
 }
 
 int Tool::cmdShow() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   say("Token " + serial_ + "\n");
   int r1 = showContainers();
   if (r1 == kExitPin || r1 == kExitCancelled || r1 == kExitUsage) return r1;
-  int r2 = cmdSymList(true);
+  int r2 = cmdRecordList<SymKeys>(true);
   if (r2 == kExitPin || r2 == kExitCancelled || r2 == kExitUsage) return r2;
-  int r3 = cmdDataList(true);
+  int r3 = cmdRecordList<DataObjects>(true);
   return r1 ? r1 : r2 ? r2 : r3;
 }
 
 // ---- PINs ----------------------------------------------------------------------------------
 
 int Tool::cmdPinVerify() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   const char *which = opt_.so ? "administrator PIN" : "user PIN";
   std::string pin, why;
   if (!pins_.get(which, false, pin, why))
-    return fail(pf_.interrupted() ? kExitCancelled : kExitUsage, why);
+    return pinEntryFailed(why);
   uint8_t tries = 0xFF;
   const uint8_t *p = reinterpret_cast<const uint8_t *>(pin.data());
   uint32_t n = static_cast<uint32_t>(pin.size());
@@ -631,15 +739,13 @@ int Tool::cmdPinVerify() {
 }
 
 int Tool::cmdPinChange() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   const char *which = opt_.so ? "administrator PIN" : "user PIN";
   std::string oldPin, newPin, why;
   if (!pins_.get(std::string("current ") + which, false, oldPin, why) ||
       !pins_.get(std::string("new ") + which, true, newPin, why))
-    return fail(pf_.interrupted() ? kExitCancelled : kExitUsage, why);
+    return pinEntryFailed(why);
   uint8_t tries = 0xFF;
   const uint8_t *o = reinterpret_cast<const uint8_t *>(oldPin.data());
   const uint8_t *nw = reinterpret_cast<const uint8_t *>(newPin.data());
@@ -658,14 +764,12 @@ int Tool::cmdPinChange() {
 }
 
 int Tool::cmdPinUnlock() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   std::string soPin, newPin, why;
   if (!pins_.get("administrator PIN", false, soPin, why) ||
       !pins_.get("new user PIN", true, newPin, why))
-    return fail(pf_.interrupted() ? kExitCancelled : kExitUsage, why);
+    return pinEntryFailed(why);
   uint32_t rc = zksTokenUnlockUserPin(dev_, reinterpret_cast<const uint8_t *>(soPin.data()),
                                       static_cast<uint32_t>(soPin.size()),
                                       reinterpret_cast<const uint8_t *>(newPin.data()),
@@ -690,14 +794,13 @@ int Tool::cmdFormat() {
     if (label.size() > kMaxFormatLabelBytes)
       return fail(kExitUsage, "the label has more than 63 bytes");
   }
-  int e = begin();
-  if (!e) e = selectToken();
+  int e = openToken();
   if (e) return e;
   std::string userPin = defaultUserPinFor(serial_), soPin = kFactorySoPin, why;
   if (opt_.setPins) {
     if (!pins_.get("new user PIN", true, userPin, why) ||
         !pins_.get("new administrator PIN", true, soPin, why))
-      return fail(pf_.interrupted() ? kExitCancelled : kExitUsage, why);
+      return pinEntryFailed(why);
   }
   if (!confirm("Formatting erases every key, certificate and object on token " + serial_ +
                    ". Type 'yes' to go ahead: ",
@@ -725,8 +828,7 @@ int Tool::cmdSetLabel() {
   std::string label = pf_.toLocal(opt_.args[0]);
   if (label.empty() || label.size() > kMaxLabelBytes)
     return fail(kExitUsage, "a label has 1 to 64 bytes");
-  int e = begin();
-  if (!e) e = selectToken();
+  int e = openToken();
   if (e) return e;
   uint32_t rc = zksTokenModifyDeviceLabel(dev_, label.c_str(), static_cast<uint32_t>(label.size()));
   trace("zksTokenModifyDeviceLabel", rc);
@@ -738,16 +840,11 @@ int Tool::cmdSetLabel() {
 // ---- certificates and keys -----------------------------------------------------------------
 
 int Tool::cmdExportCert() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  bool found = false;
-  if ((e = findContainer(opt_.args[0], cont, found))) return e;
-  if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, true, "certificate", spec))) return e;
+  if ((e = openKeyPair(true, "certificate", cont, spec))) return e;
   std::vector<uint8_t> buf(4096);
   uint32_t len = static_cast<uint32_t>(buf.size());
   uint32_t rc = zksTokenReadCert(dev_, &cont, buf.data(), &len, static_cast<uint32_t>(spec));
@@ -813,16 +910,11 @@ bool Tool::readPublicKey(const UK_CONTAINER_INFO &contIn, int spec, std::vector<
 }
 
 int Tool::cmdExportPubKey() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  bool found = false;
-  if ((e = findContainer(opt_.args[0], cont, found))) return e;
-  if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, false, "key pair", spec))) return e;
+  if ((e = openKeyPair(false, "key pair", cont, spec))) return e;
   std::vector<uint8_t> n, x, spki;
   uint32_t bits = 0;
   if (!readPublicKey(cont, spec, n, x, bits, e)) return e;
@@ -865,16 +957,11 @@ int Tool::cmdImportCert() {
     return fail(kExitFailed, "'" + path + "' has bytes after the certificate");
   if (cert.size() > 4096) return fail(kExitFailed, "the certificate is longer than 4096 bytes");
 
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  bool found = false;
-  if ((e = findContainer(opt_.args[0], cont, found))) return e;
-  if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, false, "key pair", spec))) return e;
+  if ((e = openKeyPair(false, "key pair", cont, spec))) return e;
   uint8_t certBit = spec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT;
   bool replace = (cont.flags & certBit) != 0;
   if (replace && !opt_.force)
@@ -905,9 +992,7 @@ int Tool::cmdImportCert() {
 }
 
 int Tool::cmdGenKey() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
   bool found = false;
@@ -960,16 +1045,11 @@ int Tool::cmdSign() {
   std::vector<uint8_t> digestInfo = sha1DigestInfo(digest);
   if (opt_.verbose) pf_.err("  SHA-1 " + hex(digest, sizeof digest) + "\n");
 
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  bool found = false;
-  if ((e = findContainer(opt_.args[0], cont, found))) return e;
-  if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
   int spec = 0;
-  if ((e = chooseSpec(cont, false, "key pair", spec))) return e;
+  if ((e = openKeyPair(false, "key pair", cont, spec))) return e;
   if ((e = login())) return e;
 
   uint8_t sig[256] = {0};
@@ -1012,87 +1092,43 @@ int Tool::cmdSign() {
 }
 
 // ---- data objects and symmetric keys -------------------------------------------------------
+// Both kinds are listed, picked by record number or name, read and deleted the same way; the
+// kinds (DataObjects, SymKeys above) say what differs.
 
-int Tool::cmdDataList(bool inShow) {
-  if (!inShow) {
-    int e = begin();
-    if (!e) e = selectToken();
-    if (!e) e = selectDf();
-    if (e) return e;
-  }
-  UK_DATA_OBJECT_INFO objs[8];
-  uint32_t n = 8;
+template <class K>
+int Tool::listRecords(typename K::Rec *recs, uint32_t &n, bool traced) {
+  n = kMaxRecords;
   int e = kExitOk;
   uint32_t rc = withLogin([&] {
-    memset(objs, 0, sizeof objs);
-    n = 8;
-    return zksTokenListDataObject(dev_, objs, &n);
+    memset(recs, 0, kMaxRecords * sizeof *recs);
+    n = kMaxRecords;
+    return K::list(dev_, recs, &n);
   }, e);
   if (e) return e;
-  trace("zksTokenListDataObject", rc);
-  if (rc != UKLR_OK) return failRc("cannot list the data objects", rc);
-  if (n > 8) n = 8;
-  char b[96];
-  snprintf(b, sizeof b, "Data objects: %u\n", static_cast<unsigned>(n));
-  say(b);
-  for (uint32_t i = 0; i < n; ++i) {
-    const UK_DATA_OBJECT_INFO &o = objs[i];
-    snprintf(b, sizeof b, "  [%u] ", static_cast<unsigned>(o.recordNumber));
-    say(b + pf_.fromLocal(fieldText(o.name, 80)) + "  ID " + idAreaText(o.id, 80) +
-        (o.attrFlag ? "  private" : "") + "\n");
-  }
+  if (traced) trace(K::kListCall, rc);
+  if (rc != UKLR_OK) return failRc(std::string("cannot list the ") + K::kNouns, rc);
+  if (n > kMaxRecords) n = kMaxRecords;
   return kExitOk;
 }
 
-const char *symAlgName(uint8_t alg) {
-  switch (alg) {
-    case UK_SYM_ALG_DES: return "DES, 8-byte key";
-    case UK_SYM_ALG_3DES_112: return "Triple-DES, 16-byte key";
-    case UK_SYM_ALG_3DES: return "Triple-DES, 24-byte key";
-    case UK_SYM_ALG_1: return "algorithm 1 (class 7), 16-byte key";
-    case UK_SYM_ALG_2: return "algorithm 2 (class 6), 16-byte key";
-    case UK_SYM_ALG_20: return "algorithm 20 (class 5), 16-byte key";
-    case UK_SYM_ALG_21: return "algorithm 21 (class 5), 24-byte key";
-    case UK_SYM_ALG_22: return "algorithm 22 (class 5), 32-byte key";
-    default: return "unknown algorithm";
-  }
-}
-uint32_t symKeyLength(uint8_t alg) {
-  switch (alg) {
-    case UK_SYM_ALG_DES: return 8;
-    case UK_SYM_ALG_3DES: case UK_SYM_ALG_21: return 24;
-    case UK_SYM_ALG_22: return 32;
-    default: return 16;
-  }
-}
-
-int Tool::cmdSymList(bool inShow) {
+template <class K>
+int Tool::cmdRecordList(bool inShow) {
   if (!inShow) {
-    int e = begin();
-    if (!e) e = selectToken();
-    if (!e) e = selectDf();
+    int e = openPki();
     if (e) return e;
   }
-  UK_SYM_KEY_INFO keys[8];
-  uint32_t n = 8;
-  int e = kExitOk;
-  uint32_t rc = withLogin([&] {
-    memset(keys, 0, sizeof keys);
-    n = 8;
-    return zksTokenListSymKey(dev_, keys, &n);
-  }, e);
+  typename K::Rec recs[kMaxRecords];
+  uint32_t n = 0;
+  int e = listRecords<K>(recs, n, true);
   if (e) return e;
-  trace("zksTokenListSymKey", rc);
-  if (rc != UKLR_OK) return failRc("cannot list the symmetric keys", rc);
-  if (n > 8) n = 8;
   char b[96];
-  snprintf(b, sizeof b, "Symmetric keys: %u\n", static_cast<unsigned>(n));
+  snprintf(b, sizeof b, "%s: %u\n", K::kNounsTitle, static_cast<unsigned>(n));
   say(b);
   for (uint32_t i = 0; i < n; ++i) {
-    const UK_SYM_KEY_INFO &k = keys[i];
-    snprintf(b, sizeof b, "  [%u] ", static_cast<unsigned>(k.recordNumber));
-    say(b + pf_.fromLocal(fieldText(k.name, 80)) + "  ID " + idAreaText(k.id, 80) + "  " +
-        symAlgName(k.algId) + (k.attrFlag ? "  flagged" : "") + "\n");
+    const typename K::Rec &r = recs[i];
+    snprintf(b, sizeof b, "  [%u] ", static_cast<unsigned>(r.recordNumber));
+    say(b + pf_.fromLocal(fieldText(r.name, 80)) + "  ID " + idAreaText(r.id, 80) +
+        K::details(r) + "\n");
   }
   return kExitOk;
 }
@@ -1117,92 +1153,60 @@ int pickEntry(const Rec *list, uint32_t n, const std::string &sel, Platform &pf,
   return 1;
 }
 
-int Tool::findDataObject(UK_DATA_OBJECT_INFO &obj) {
-  UK_DATA_OBJECT_INFO objs[8];
-  uint32_t n = 8;
-  int e = kExitOk;
-  uint32_t rc = withLogin([&] {
-    memset(objs, 0, sizeof objs);
-    n = 8;
-    return zksTokenListDataObject(dev_, objs, &n);
-  }, e);
+// The record the first argument names.
+template <class K>
+int Tool::findRecord(typename K::Rec &rec) {
+  typename K::Rec recs[kMaxRecords];
+  uint32_t n = 0;
+  int e = listRecords<K>(recs, n, false);
   if (e) return e;
-  if (rc != UKLR_OK) return failRc("cannot list the data objects", rc);
-  if (n > 8) n = 8;
   std::string why;
-  if (pickEntry(objs, n, opt_.args[0], pf_, obj, why)) return fail(kExitFailed, "data object: " + why);
+  if (pickEntry(recs, n, opt_.args[0], pf_, rec, why))
+    return fail(kExitFailed, std::string(K::kNoun) + ": " + why);
   return kExitOk;
 }
 
-int Tool::findSymKey(UK_SYM_KEY_INFO &key) {
-  UK_SYM_KEY_INFO keys[8];
-  uint32_t n = 8;
-  int e = kExitOk;
-  uint32_t rc = withLogin([&] {
-    memset(keys, 0, sizeof keys);
-    n = 8;
-    return zksTokenListSymKey(dev_, keys, &n);
-  }, e);
+template <class K>
+int Tool::cmdRecordRead() {
+  int e = openPki();
   if (e) return e;
-  if (rc != UKLR_OK) return failRc("cannot list the symmetric keys", rc);
-  if (n > 8) n = 8;
-  std::string why;
-  if (pickEntry(keys, n, opt_.args[0], pf_, key, why)) return fail(kExitFailed, "symmetric key: " + why);
-  return kExitOk;
-}
-
-int Tool::cmdDataRead() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
-  if (e) return e;
-  UK_DATA_OBJECT_INFO obj;
-  if ((e = findDataObject(obj))) return e;
-  std::vector<uint8_t> buf(256);
+  typename K::Rec rec;
+  if ((e = findRecord<K>(rec))) return e;
+  uint8_t buf[K::kReadBuffer] = {0};
   uint32_t len = 0;
-  uint32_t rc = withLogin([&] {
-    len = static_cast<uint32_t>(buf.size());
-    return zksTokenReadDataObject(dev_, &obj, buf.data(), &len);
-  }, e);
+  uint32_t rc = withLogin([&] { return K::read(dev_, &rec, buf, len); }, e);
   if (e) return e;
-  trace("zksTokenReadDataObject", rc);
-  if (rc != UKLR_OK) return failRc("cannot read the data object", rc);
-  if (len > buf.size()) return fail(kExitFailed, "the library reported an impossible object length");
-  buf.resize(len);
-  if (opt_.out.empty()) {
-    say(hexDump(buf.data(), buf.size()));
-    return kExitOk;
-  }
-  if (!writeOut(opt_.out, buf, e)) return e;
-  say("Data object (" + std::to_string(len) + " bytes) written to " + opt_.out + ".\n");
-  return kExitOk;
-}
-
-int Tool::cmdSymRead() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
-  if (e) return e;
-  UK_SYM_KEY_INFO key;
-  if ((e = findSymKey(key))) return e;
-  uint8_t buf[256] = {0};
-  uint32_t len = 0;
-  uint32_t rc = withLogin([&] {
-    len = 0;
-    return zksTokenReadSymKey(dev_, &key, buf, &len);
-  }, e);
-  if (e) return e;
-  trace("zksTokenReadSymKey", rc);
-  if (rc != UKLR_OK) return failRc("cannot read the symmetric key", rc);
-  if (len == 0 || len > symKeyLength(key.algId))
-    return fail(kExitFailed, "the library returned a key of unexpected length " + std::to_string(len));
+  trace(K::kReadCall, rc);
+  if (rc != UKLR_OK) return failRc(std::string("cannot read the ") + K::kNoun, rc);
+  std::string bad = K::badLength(rec, len);
+  if (!bad.empty()) return fail(kExitFailed, bad);
   std::vector<uint8_t> value(buf, buf + len);
   if (opt_.out.empty()) {
-    say(hex(value.data(), value.size()) + "\n");
+    say(K::display(value));
     return kExitOk;
   }
   if (!writeOut(opt_.out, value, e)) return e;
-  say("Symmetric key (" + std::to_string(len) + " bytes) written to " + opt_.out + ".\n");
+  say(std::string(K::kNounTitle) + " (" + std::to_string(len) + " bytes) written to " + opt_.out +
+      ".\n");
+  return kExitOk;
+}
+
+template <class K>
+int Tool::cmdRecordDelete() {
+  int e = openPki();
+  if (e) return e;
+  typename K::Rec rec;
+  if ((e = findRecord<K>(rec))) return e;
+  std::string name = pf_.fromLocal(fieldText(rec.name, 80));
+  if (!confirm(std::string("Delete ") + K::kNoun + " [" + std::to_string(rec.recordNumber) + "] '" +
+                   name + "'? Type 'yes': ",
+               e))
+    return e;
+  if ((e = login())) return e;
+  uint32_t rc = K::remove(dev_, &rec);
+  trace(K::kDeleteCall, rc);
+  if (rc != UKLR_OK) return failRc(std::string("cannot delete the ") + K::kNoun, rc);
+  say(std::string(K::kNounTitle) + " '" + name + "' deleted.\n");
   return kExitOk;
 }
 
@@ -1215,10 +1219,34 @@ void putIdArea(uint8_t *area, size_t cap, const std::string &text) {
 }
 }  // namespace
 
-int Tool::cmdDataWrite() {
-  std::string name = pf_.toLocal(opt_.args[0]);
+// The name of a new data object or key: the first argument in the system code page.
+int Tool::newRecordName(const char *what, std::string &name) {
+  name = pf_.toLocal(opt_.args[0]);
   if (name.empty() || name.size() > kMaxNameChars)
-    return fail(kExitUsage, "a data object name has 1 to 79 characters");
+    return fail(kExitUsage, std::string("a ") + what + " name has 1 to 79 characters");
+  return kExitOk;
+}
+
+// A cleared record with the name and its ID area (--id, or the name).
+template <class Rec>
+void Tool::nameRecord(Rec &rec, const std::string &name) {
+  memset(&rec, 0, sizeof rec);
+  memcpy(rec.name, name.data(), name.size());
+  putIdArea(rec.id, 80, opt_.id.empty() ? name : pf_.toLocal(opt_.id));
+}
+
+// The outcome of the export that stores a new record.
+int Tool::stored(const char *call, uint32_t rc, const char *noun, const char *verb) {
+  trace(call, rc);
+  if (rc == UKLR_OBJ_EXISTS) return fail(kExitFailed, std::string("a ") + noun + " with that ID exists");
+  if (rc != UKLR_OK) return failRc(std::string("cannot ") + verb + " the " + noun, rc);
+  return kExitOk;
+}
+
+int Tool::cmdDataWrite() {
+  std::string name;
+  int e = newRecordName("data object", name);
+  if (e) return e;
   std::vector<uint8_t> data;
   std::string why;
   if (!pf_.readFile(opt_.args[1], data, why))
@@ -1226,85 +1254,29 @@ int Tool::cmdDataWrite() {
   if (data.empty() || data.size() > 255)
     return fail(kExitFailed, "a data object holds 1 to 255 bytes; '" + opt_.args[1] + "' has " +
                                  std::to_string(data.size()));
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
-  if (e) return e;
-  if ((e = login())) return e;
+  if ((e = openPki()) || (e = login())) return e;
   UK_DATA_OBJECT_INFO obj;
-  memset(&obj, 0, sizeof obj);
-  memcpy(obj.name, name.data(), name.size());
-  putIdArea(obj.id, 80, opt_.id.empty() ? name : pf_.toLocal(opt_.id));
+  nameRecord(obj, name);
   obj.attrFlag = opt_.isPrivate ? 1 : 0;
   uint32_t rc = zksTokenWriteDataObject(dev_, &obj, data.data(), static_cast<uint32_t>(data.size()));
-  trace("zksTokenWriteDataObject", rc);
-  if (rc == UKLR_OBJ_EXISTS) return fail(kExitFailed, "a data object with that ID exists");
-  if (rc != UKLR_OK) return failRc("cannot write the data object", rc);
+  if ((e = stored("zksTokenWriteDataObject", rc, DataObjects::kNoun, "write"))) return e;
   say("Data object '" + opt_.args[0] + "' (" + std::to_string(data.size()) + " bytes) stored as record " +
       std::to_string(obj.recordNumber) + ".\n");
   return kExitOk;
 }
 
 int Tool::cmdSymGenerate() {
-  std::string name = pf_.toLocal(opt_.args[0]);
-  if (name.empty() || name.size() > kMaxNameChars)
-    return fail(kExitUsage, "a key name has 1 to 79 characters");
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
+  std::string name;
+  int e = newRecordName("key", name);
   if (e) return e;
-  if ((e = login())) return e;
+  if ((e = openPki()) || (e = login())) return e;
   UK_SYM_KEY_INFO key;
-  memset(&key, 0, sizeof key);
+  nameRecord(key, name);
   key.algId = opt_.symAlg;
-  memcpy(key.name, name.data(), name.size());
-  putIdArea(key.id, 80, opt_.id.empty() ? name : pf_.toLocal(opt_.id));
   uint32_t rc = zksTokenGenSymKey(dev_, &key);
-  trace("zksTokenGenSymKey", rc);
-  if (rc == UKLR_OBJ_EXISTS) return fail(kExitFailed, "a symmetric key with that ID exists");
-  if (rc != UKLR_OK) return failRc("cannot generate the symmetric key", rc);
+  if ((e = stored("zksTokenGenSymKey", rc, SymKeys::kNoun, "generate"))) return e;
   say("Symmetric key '" + opt_.args[0] + "' (" + symAlgName(key.algId) + ") generated as record " +
       std::to_string(key.recordNumber) + ".\n");
-  return kExitOk;
-}
-
-int Tool::cmdDataDelete() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
-  if (e) return e;
-  UK_DATA_OBJECT_INFO obj;
-  if ((e = findDataObject(obj))) return e;
-  std::string name = pf_.fromLocal(fieldText(obj.name, 80));
-  if (!confirm("Delete data object [" + std::to_string(obj.recordNumber) + "] '" + name +
-                   "'? Type 'yes': ",
-               e))
-    return e;
-  if ((e = login())) return e;
-  uint32_t rc = zksTokenDeleteDataObject(dev_, &obj);
-  trace("zksTokenDeleteDataObject", rc);
-  if (rc != UKLR_OK) return failRc("cannot delete the data object", rc);
-  say("Data object '" + name + "' deleted.\n");
-  return kExitOk;
-}
-
-int Tool::cmdSymDelete() {
-  int e = begin();
-  if (!e) e = selectToken();
-  if (!e) e = selectDf();
-  if (e) return e;
-  UK_SYM_KEY_INFO key;
-  if ((e = findSymKey(key))) return e;
-  std::string name = pf_.fromLocal(fieldText(key.name, 80));
-  if (!confirm("Delete symmetric key [" + std::to_string(key.recordNumber) + "] '" + name +
-                   "'? Type 'yes': ",
-               e))
-    return e;
-  if ((e = login())) return e;
-  uint32_t rc = zksTokenDeleteSymKey(dev_, &key);
-  trace("zksTokenDeleteSymKey", rc);
-  if (rc != UKLR_OK) return failRc("cannot delete the symmetric key", rc);
-  say("Symmetric key '" + name + "' deleted.\n");
   return kExitOk;
 }
 
@@ -1325,12 +1297,12 @@ int Tool::run() {
     case Cmd::SymGenerate: e = cmdSymGenerate(); break;
     case Cmd::GenKey: e = cmdGenKey(); break;
     case Cmd::Sign: e = cmdSign(); break;
-    case Cmd::DataList: e = cmdDataList(false); break;
-    case Cmd::DataRead: e = cmdDataRead(); break;
-    case Cmd::DataDelete: e = cmdDataDelete(); break;
-    case Cmd::SymList: e = cmdSymList(false); break;
-    case Cmd::SymRead: e = cmdSymRead(); break;
-    case Cmd::SymDelete: e = cmdSymDelete(); break;
+    case Cmd::DataList: e = cmdRecordList<DataObjects>(false); break;
+    case Cmd::DataRead: e = cmdRecordRead<DataObjects>(); break;
+    case Cmd::DataDelete: e = cmdRecordDelete<DataObjects>(); break;
+    case Cmd::SymList: e = cmdRecordList<SymKeys>(false); break;
+    case Cmd::SymRead: e = cmdRecordRead<SymKeys>(); break;
+    case Cmd::SymDelete: e = cmdRecordDelete<SymKeys>(); break;
     default: e = fail(kExitUsage, "nothing to do"); break;
   }
   end();

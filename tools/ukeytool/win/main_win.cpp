@@ -3,14 +3,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <errno.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "platform.h"
+#include "stdio_file.h"
 #include "tool.h"
 
 namespace {
@@ -130,25 +129,11 @@ class WinPlatform : public ukt::Platform {
   }
 
   bool readFile(const std::string &path, std::vector<uint8_t> &data, std::string &why) override {
-    FILE *f = _wfopen(widen(path, CP_UTF8).c_str(), L"rb");
-    if (!f) return why = strerror(errno), false;
-    data.clear();
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    bool bad = ferror(f) != 0;
-    fclose(f);
-    if (bad) return why = "read error", false;
-    return true;
+    return ukt::readStream(_wfopen(widen(path, CP_UTF8).c_str(), L"rb"), data, why);
   }
   bool writeFile(const std::string &path, const std::vector<uint8_t> &data,
                  std::string &why) override {
-    FILE *f = _wfopen(widen(path, CP_UTF8).c_str(), L"wb");
-    if (!f) return why = strerror(errno), false;
-    bool ok = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
-    if (fclose(f) != 0) ok = false;
-    if (!ok) return why = "write error", false;
-    return true;
+    return ukt::writeStream(_wfopen(widen(path, CP_UTF8).c_str(), L"wb"), data, why);
   }
 
   bool lockDevices(std::string &why) override {
