@@ -65,7 +65,7 @@ TEST(UkeytoolArgs, OptionsOutsideTheirCommandAreRefused) {
   Parsed p = parse({"list", "--so"});
   EXPECT_FALSE(p.ok);
   EXPECT_NE(std::string::npos, p.error.find("does not apply to 'list'"));
-  EXPECT_FALSE(parse({"format", "--spec", "exchange"}).ok);
+  EXPECT_FALSE(parse({"format", "--keyspec", "exchange"}).ok);
   EXPECT_FALSE(parse({"sign", "c", "f", "--force"}).ok);
   EXPECT_FALSE(parse({"set-label", "x", "--pin", "1234"}).ok);
   // Global options work before and after the command.
@@ -80,9 +80,9 @@ TEST(UkeytoolArgs, OptionValues) {
   EXPECT_FALSE(parse({"list", "--verbose=1"}).ok);   // flag with a value
   EXPECT_FALSE(parse({"list", "-vx"}).ok);           // no grouping
   EXPECT_FALSE(parse({"list", "--nope"}).ok);
-  EXPECT_EQ(2, parse({"genkey", "c", "--spec", "signature"}).opt.keySpec);
+  EXPECT_EQ(2, parse({"genkey", "c", "--keyspec", "signature"}).opt.keySpec);
   EXPECT_EQ(1, parse({"genkey", "c", "-s", "1"}).opt.keySpec);
-  EXPECT_FALSE(parse({"genkey", "c", "--spec", "3"}).ok);
+  EXPECT_FALSE(parse({"genkey", "c", "--keyspec", "3"}).ok);
   EXPECT_EQ(2048u, parse({"genkey", "c", "--bits", "2048"}).opt.bits);
   EXPECT_FALSE(parse({"genkey", "c", "--bits", "1536"}).ok);
   EXPECT_EQ(15, parse({"format", "--retries", "15"}).opt.retries);
@@ -145,7 +145,7 @@ TEST(UkeytoolArgs, HelpAndVersionWinOverEverythingElse) {
 }
 
 TEST(UkeytoolArgs, WritingCommands) {
-  Parsed p = parse({"import-cert", "c", "cert.pem", "--spec", "sig", "--force"});
+  Parsed p = parse({"import-cert", "c", "cert.pem", "--keyspec", "sig", "--force"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(Cmd::ImportCert, p.opt.cmd);
   EXPECT_EQ(2, p.opt.keySpec);

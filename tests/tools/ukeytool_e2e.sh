@@ -160,7 +160,7 @@ checks=$((checks + 1))
 [ "$(openssl x509 -in user-out.pem -noout -fingerprint -sha256)" = \
   "$(openssl x509 -in user.pem -noout -fingerprint -sha256)" ] || fail "exported PEM certificate differs"
 run 0 "" "${T1[@]}" export-cert demo && has "-----BEGIN CERTIFICATE-----" "$out"
-run 1 "" "${T1[@]}" export-cert demo --spec signature -o x.der && has "has no signature certificate" "$err"
+run 1 "" "${T1[@]}" export-cert demo --keyspec signature -o x.der && has "has no signature certificate" "$err"
 
 # --- data objects and symmetric keys ------------------------------------------------------------
 printf 'support note \001\002' >note.bin

@@ -17,7 +17,7 @@ enum : uint32_t {
   O_SETPINS = 1u << 8,
   O_RETRIES = 1u << 9,
   O_SORETRIES = 1u << 10,
-  O_SPEC = 1u << 11,
+  O_KEYSPEC = 1u << 11,
   O_BITS = 1u << 12,
   O_IN = 1u << 13,
   O_OUT = 1u << 14,
@@ -50,7 +50,7 @@ const OptDef kOpts[] = {
     {"yes", 'y', false, O_FORCE},       {"login", 0, false, O_LOGIN},
     {"label", 0, true, O_LABEL},        {"set-pins", 0, false, O_SETPINS},
     {"retries", 0, true, O_RETRIES},    {"so-retries", 0, true, O_SORETRIES},
-    {"spec", 's', true, O_SPEC},        {"bits", 0, true, O_BITS},
+    {"keyspec", 's', true, O_KEYSPEC},        {"bits", 0, true, O_BITS},
     {"in", 'i', true, O_IN},            {"out", 'o', true, O_OUT},
     {"der", 0, false, O_DER},           {"pem", 0, false, O_PEM},
     {"format", 0, true, O_FORMAT},      {"no-button", 0, false, O_NOBUTTON},
@@ -98,27 +98,27 @@ const CmdDef kCmds[] = {
      "line 2 administrator PIN). --retries/--so-retries: tries before blocking, 1 to 15.\n"},
     {"set-label", nullptr, Cmd::SetLabel, 0, 1, 1, "set-label LABEL",
      "Changes the token's label (1 to 64 bytes in the system code page).\n"},
-    {"export-cert", nullptr, Cmd::ExportCert, O_SPEC | O_OUT | O_DER | O_PEM | O_FORMAT, 1, 1,
-     "export-cert CONTAINER [--spec exchange|signature] [-o FILE] [--der|--pem]",
+    {"export-cert", nullptr, Cmd::ExportCert, O_KEYSPEC | O_OUT | O_DER | O_PEM | O_FORMAT, 1, 1,
+     "export-cert CONTAINER [--keyspec exchange|signature] [-o FILE] [--der|--pem]",
      "Writes a container's certificate to FILE, as DER or PEM (by default PEM when FILE ends\n"
-     "in .pem, DER otherwise). Without -o the PEM text goes to standard output. --spec is\n"
+     "in .pem, DER otherwise). Without -o the PEM text goes to standard output. --keyspec is\n"
      "needed only when the container holds two certificates.\n"},
-    {"import-cert", nullptr, Cmd::ImportCert, O_SPEC | O_FORCE | kPinSource, 2, 2,
-     "import-cert CONTAINER FILE [--spec exchange|signature] [--force]",
+    {"import-cert", nullptr, Cmd::ImportCert, O_KEYSPEC | O_FORCE | kPinSource, 2, 2,
+     "import-cert CONTAINER FILE [--keyspec exchange|signature] [--force]",
      "Writes a certificate (DER or PEM) to a container with a key pair. The certificate's\n"
      "public key must be the key pair's; --force replaces a certificate already there (and\n"
      "skips the key check). Needs the user PIN.\n"},
-    {"export-pubkey", nullptr, Cmd::ExportPubKey, O_SPEC | O_OUT | O_DER | O_PEM | O_FORMAT, 1, 1,
-     "export-pubkey CONTAINER [--spec exchange|signature] [-o FILE] [--der|--pem]",
+    {"export-pubkey", nullptr, Cmd::ExportPubKey, O_KEYSPEC | O_OUT | O_DER | O_PEM | O_FORMAT, 1, 1,
+     "export-pubkey CONTAINER [--keyspec exchange|signature] [-o FILE] [--der|--pem]",
      "Writes a key pair's public key as a SubjectPublicKeyInfo (PEM unless --der), e.g. for\n"
      "\"openssl dgst -sha1 -verify pub.pem -signature file.sig file\".\n"},
-    {"genkey", nullptr, Cmd::GenKey, O_SPEC | O_BITS | kPinSource, 1, 1,
-     "genkey CONTAINER [--spec exchange|signature] [--bits 1024|2048]",
+    {"genkey", nullptr, Cmd::GenKey, O_KEYSPEC | O_BITS | kPinSource, 1, 1,
+     "genkey CONTAINER [--keyspec exchange|signature] [--bits 1024|2048]",
      "Generates an RSA key pair on the token in CONTAINER (created when absent). Needs the\n"
      "user PIN. The default key pair is the exchange pair.\n"},
     {"sign", nullptr, Cmd::Sign,
-     O_SPEC | O_IN | O_OUT | O_NOBUTTON | O_WAIT | kPinSource, 1, 2,
-     "sign CONTAINER FILE [-o SIGFILE] [--spec exchange|signature] [--no-button] [--wait S]",
+     O_KEYSPEC | O_IN | O_OUT | O_NOBUTTON | O_WAIT | kPinSource, 1, 2,
+     "sign CONTAINER FILE [-o SIGFILE] [--keyspec exchange|signature] [--no-button] [--wait S]",
      "Signs the SHA-1 digest of FILE (PKCS #1 v1.5) with the container's private key and\n"
      "writes the signature, most significant byte first, to SIGFILE (default FILE.sig).\n"
      "Needs the user PIN. The token waits for its button unless --no-button is given; the\n"
@@ -190,9 +190,9 @@ const CmdDef *lookup(const std::string &w1, const std::string &w2) {
 
 std::string optDisplay(const OptDef &o) { return std::string("--") + o.longName; }
 
-bool parseSpec(const std::string &v, int &spec) {
-  if (v == "1" || v == "exchange" || v == "ex" || v == "x") return spec = 1, true;
-  if (v == "2" || v == "signature" || v == "sig" || v == "s") return spec = 2, true;
+bool parseKeySpec(const std::string &v, int &keySpec) {
+  if (v == "1" || v == "exchange" || v == "ex" || v == "x") return keySpec = 1, true;
+  if (v == "2" || v == "signature" || v == "sig" || v == "s") return keySpec = 2, true;
   return false;
 }
 
@@ -396,9 +396,9 @@ bool parseArgs(int argc, const char *const *argv, Options &opt, std::string &err
         (bit == O_RETRIES ? opt.retries : opt.soRetries) = static_cast<int>(n);
         break;
       }
-      case O_SPEC:
-        if (!parseSpec(v, opt.keySpec)) {
-          error = "option '--spec' wants 'exchange' or 'signature', not '" + v + "'";
+      case O_KEYSPEC:
+        if (!parseKeySpec(v, opt.keySpec)) {
+          error = "option '--keyspec' wants 'exchange' or 'signature', not '" + v + "'";
           return false;
         }
         break;

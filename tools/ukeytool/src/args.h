@@ -54,7 +54,7 @@ struct Options {
   bool setPins = false;                // --set-pins (format): PINs from the PIN source
   int retries = -1;                    // --retries (format), 1..15
   int soRetries = -1;                  // --so-retries (format), 1..15
-  int keySpec = 0;                     // --spec: 0 choose, 1 exchange, 2 signature
+  int keySpec = 0;                     // --keyspec: 0 choose, 1 exchange, 2 signature
   uint32_t bits = 1024;                // --bits (genkey)
   std::string in;                      // -i/--in
   std::string out;                     // -o/--out

@@ -37,7 +37,7 @@ std::string hex32(uint32_t v) {
   return b;
 }
 
-const char *specName(int spec) { return spec == UK_KEYSPEC_SIGNATURE ? "signature" : "exchange"; }
+const char *keySpecName(int keySpec) { return keySpec == UK_KEYSPEC_SIGNATURE ? "signature" : "exchange"; }
 
 const char *symAlgName(uint8_t alg) {
   switch (alg) {
@@ -265,8 +265,8 @@ class Tool {
   uint32_t withLogin(F op, int &exitCode);
   bool readSerial(UK_DEV_INFO *d, std::string &serial);
   int findContainer(const std::string &name, UK_CONTAINER_INFO &cont, bool &found);
-  int chooseSpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what, int &spec);
-  int openKeyPair(bool certificate, const char *what, UK_CONTAINER_INFO &cont, int &spec);
+  int chooseKeySpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what, int &keySpec);
+  int openKeyPair(bool certificate, const char *what, UK_CONTAINER_INFO &cont, int &keySpec);
   bool writeOut(const std::string &path, const std::vector<uint8_t> &data, int &exitCode);
 
   // ---- commands ----------------------------------------------------------------------------
@@ -282,7 +282,7 @@ class Tool {
   int cmdImportCert();
   int cmdDataWrite();
   int cmdSymGenerate();
-  bool readPublicKey(const UK_CONTAINER_INFO &cont, int spec, std::vector<uint8_t> &modulus,
+  bool readPublicKey(const UK_CONTAINER_INFO &cont, int keySpec, std::vector<uint8_t> &modulus,
                      std::vector<uint8_t> &exponent, uint32_t &bits, int &exitCode);
   int cmdGenKey();
   int cmdSign();
@@ -510,35 +510,35 @@ int Tool::findContainer(const std::string &name, UK_CONTAINER_INFO &cont, bool &
   return kExitOk;
 }
 
-// The key specification of --spec, or the only key pair (certificate) the container holds.
-int Tool::chooseSpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what,
-                     int &spec) {
+// The key specification of --keyspec, or the only key pair (certificate) the container holds.
+int Tool::chooseKeySpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what,
+                     int &keySpec) {
   uint8_t exBit = certificate ? UK_CONT_EX_CERT : UK_CONT_EX_KEY;
   uint8_t sigBit = certificate ? UK_CONT_SIG_CERT : UK_CONT_SIG_KEY;
   bool ex = cont.flags & exBit, sig = cont.flags & sigBit;
   std::string name = pf_.fromLocal(fieldText(cont.name, sizeof cont.name));
   if (opt_.keySpec) {
-    spec = opt_.keySpec;
-    if (!(spec == UK_KEYSPEC_EXCHANGE ? ex : sig))
-      return fail(kExitFailed, "container '" + name + "' has no " + specName(spec) + " " + what);
+    keySpec = opt_.keySpec;
+    if (!(keySpec == UK_KEYSPEC_EXCHANGE ? ex : sig))
+      return fail(kExitFailed, "container '" + name + "' has no " + keySpecName(keySpec) + " " + what);
     return kExitOk;
   }
   if (ex && sig)
     return fail(kExitUsage, "container '" + name + "' has two " + what +
-                                "s; choose one with --spec exchange or --spec signature");
+                                "s; choose one with --keyspec exchange or --keyspec signature");
   if (!ex && !sig) return fail(kExitFailed, "container '" + name + "' has no " + what);
-  spec = ex ? UK_KEYSPEC_EXCHANGE : UK_KEYSPEC_SIGNATURE;
+  keySpec = ex ? UK_KEYSPEC_EXCHANGE : UK_KEYSPEC_SIGNATURE;
   return kExitOk;
 }
 
 // The container named by the first argument, which must exist, and the key pair (or
 // certificate) of it the command works on.
-int Tool::openKeyPair(bool certificate, const char *what, UK_CONTAINER_INFO &cont, int &spec) {
+int Tool::openKeyPair(bool certificate, const char *what, UK_CONTAINER_INFO &cont, int &keySpec) {
   bool found = false;
   int e = findContainer(opt_.args[0], cont, found);
   if (e) return e;
   if (!found) return fail(kExitFailed, "no container named '" + opt_.args[0] + "'");
-  return chooseSpec(cont, certificate, what, spec);
+  return chooseKeySpec(cont, certificate, what, keySpec);
 }
 
 bool Tool::writeOut(const std::string &path, const std::vector<uint8_t> &data, int &exitCode) {
@@ -664,20 +664,20 @@ int Tool::showContainers() {
     snprintf(b, sizeof b, "  [%u] ", static_cast<unsigned>(c.recordNumber));
     say(b + pf_.fromLocal(fieldText(c.name, 80)) + "\n");
     say("      ID: " + idAreaText(idArea, 80) + "\n");
-    for (int spec = UK_KEYSPEC_EXCHANGE; spec <= UK_KEYSPEC_SIGNATURE; ++spec) {
-      bool key = c.flags & (spec == 1 ? UK_CONT_EX_KEY : UK_CONT_SIG_KEY);
-      bool cert = c.flags & (spec == 1 ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT);
-      unsigned units = spec == 1 ? c.exKeyUnits : c.sigKeyUnits;
+    for (int keySpec = UK_KEYSPEC_EXCHANGE; keySpec <= UK_KEYSPEC_SIGNATURE; ++keySpec) {
+      bool key = c.flags & (keySpec == 1 ? UK_CONT_EX_KEY : UK_CONT_SIG_KEY);
+      bool cert = c.flags & (keySpec == 1 ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT);
+      unsigned units = keySpec == 1 ? c.exKeyUnits : c.sigKeyUnits;
       if (!key && !cert) continue;
       if (key)
-        snprintf(b, sizeof b, "      %s key pair: RSA %u bits\n", specName(spec), units * 1024);
+        snprintf(b, sizeof b, "      %s key pair: RSA %u bits\n", keySpecName(keySpec), units * 1024);
       else
-        snprintf(b, sizeof b, "      %s key pair: none\n", specName(spec));
+        snprintf(b, sizeof b, "      %s key pair: none\n", keySpecName(keySpec));
       say(b);
       if (!cert) continue;
       std::vector<uint8_t> buf(4096);
       uint32_t len = static_cast<uint32_t>(buf.size());
-      rc = zksTokenReadCert(dev_, &c, buf.data(), &len, static_cast<uint32_t>(spec));
+      rc = zksTokenReadCert(dev_, &c, buf.data(), &len, static_cast<uint32_t>(keySpec));
       trace("zksTokenReadCert", rc);
       if (rc != UKLR_OK || len > buf.size()) {
         say("      certificate: unreadable: " + resultText(rc) + " (" + hex32(rc) + ")\n");
@@ -843,11 +843,11 @@ int Tool::cmdExportCert() {
   int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  int spec = 0;
-  if ((e = openKeyPair(true, "certificate", cont, spec))) return e;
+  int keySpec = 0;
+  if ((e = openKeyPair(true, "certificate", cont, keySpec))) return e;
   std::vector<uint8_t> buf(4096);
   uint32_t len = static_cast<uint32_t>(buf.size());
-  uint32_t rc = zksTokenReadCert(dev_, &cont, buf.data(), &len, static_cast<uint32_t>(spec));
+  uint32_t rc = zksTokenReadCert(dev_, &cont, buf.data(), &len, static_cast<uint32_t>(keySpec));
   trace("zksTokenReadCert", rc);
   if (rc != UKLR_OK) return failRc("cannot read the certificate", rc);
   if (len > buf.size()) return fail(kExitFailed, "the library reported an impossible certificate length");
@@ -870,20 +870,20 @@ int Tool::cmdExportCert() {
     data.assign(p.begin(), p.end());
   }
   if (!writeOut(opt_.out, data, e)) return e;
-  say("Certificate of '" + opt_.args[0] + "' (" + specName(spec) + ", " + cs.subject +
+  say("Certificate of '" + opt_.args[0] + "' (" + keySpecName(keySpec) + ", " + cs.subject +
       ") written to " + opt_.out + (asPem ? " (PEM)" : " (DER)") + ".\n");
   return kExitOk;
 }
 
 // The key pair's public key, read through the library; modulus and exponent big-endian with
 // their leading zero bytes removed.
-bool Tool::readPublicKey(const UK_CONTAINER_INFO &contIn, int spec, std::vector<uint8_t> &modulus,
+bool Tool::readPublicKey(const UK_CONTAINER_INFO &contIn, int keySpec, std::vector<uint8_t> &modulus,
                          std::vector<uint8_t> &exponent, uint32_t &bits, int &exitCode) {
   UK_CONTAINER_INFO cont = contIn;
   // Room for the 2048-bit record; the bits field says which layout the library wrote.
   UK_RSA_PUBLIC_KEY_2048 rec;
   memset(&rec, 0, sizeof rec);
-  uint32_t rc = zksTokenReadRsaPubKey(dev_, &cont, &rec, static_cast<uint32_t>(spec));
+  uint32_t rc = zksTokenReadRsaPubKey(dev_, &cont, &rec, static_cast<uint32_t>(keySpec));
   trace("zksTokenReadRsaPubKey", rc);
   if (rc != UKLR_OK) return exitCode = failRc("cannot read the public key", rc), false;
   const uint8_t *n, *e;
@@ -913,11 +913,11 @@ int Tool::cmdExportPubKey() {
   int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  int spec = 0;
-  if ((e = openKeyPair(false, "key pair", cont, spec))) return e;
+  int keySpec = 0;
+  if ((e = openKeyPair(false, "key pair", cont, keySpec))) return e;
   std::vector<uint8_t> n, x, spki;
   uint32_t bits = 0;
-  if (!readPublicKey(cont, spec, n, x, bits, e)) return e;
+  if (!readPublicKey(cont, keySpec, n, x, bits, e)) return e;
   if (!rsaSpki(n.data(), n.size(), x.data(), x.size(), spki))
     return fail(kExitFailed, "the public key read from the token is empty");
   bool asDer = opt_.format == OutFormat::Der;
@@ -933,7 +933,7 @@ int Tool::cmdExportPubKey() {
   if (!writeOut(opt_.out, data, e)) return e;
   char b[64];
   snprintf(b, sizeof b, "RSA %u-bit", static_cast<unsigned>(bits));
-  say(std::string("Public key (") + b + ", " + specName(spec) + ") of '" + opt_.args[0] +
+  say(std::string("Public key (") + b + ", " + keySpecName(keySpec) + ") of '" + opt_.args[0] +
       "' written to " + opt_.out + ".\n");
   return kExitOk;
 }
@@ -960,33 +960,33 @@ int Tool::cmdImportCert() {
   int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  int spec = 0;
-  if ((e = openKeyPair(false, "key pair", cont, spec))) return e;
-  uint8_t certBit = spec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT;
+  int keySpec = 0;
+  if ((e = openKeyPair(false, "key pair", cont, keySpec))) return e;
+  uint8_t certBit = keySpec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_CERT : UK_CONT_SIG_CERT;
   bool replace = (cont.flags & certBit) != 0;
   if (replace && !opt_.force)
-    return fail(kExitFailed, "container '" + opt_.args[0] + "' already has a " + specName(spec) +
+    return fail(kExitFailed, "container '" + opt_.args[0] + "' already has a " + keySpecName(keySpec) +
                                  " certificate; --force replaces it");
   if (!opt_.force) {
     std::vector<uint8_t> n, x;
     uint32_t bits = 0;
-    if (!readPublicKey(cont, spec, n, x, bits, e)) return e;
+    if (!readPublicKey(cont, keySpec, n, x, bits, e)) return e;
     if (n != cs.modulus)
       return fail(kExitFailed, "the certificate is not for the container's " +
-                                   std::string(specName(spec)) + " key pair (--force skips this check)");
+                                   std::string(keySpecName(keySpec)) + " key pair (--force skips this check)");
   }
   if ((e = login())) return e;
   uint32_t rc;
   if (replace) {
-    rc = zksTokenDeleteContainerCert(dev_, &cont, static_cast<uint32_t>(spec));
+    rc = zksTokenDeleteContainerCert(dev_, &cont, static_cast<uint32_t>(keySpec));
     trace("zksTokenDeleteContainerCert", rc);
     if (rc != UKLR_OK) return failRc("cannot remove the old certificate", rc);
   }
   rc = zksTokenWriteCert(dev_, &cont, cert.data(), static_cast<uint32_t>(cert.size()),
-                         static_cast<uint32_t>(spec));
+                         static_cast<uint32_t>(keySpec));
   trace("zksTokenWriteCert", rc);
   if (rc != UKLR_OK) return failRc("cannot write the certificate", rc);
-  say("Certificate (" + cs.subject + ") written to the " + specName(spec) + " key pair of '" +
+  say("Certificate (" + cs.subject + ") written to the " + keySpecName(keySpec) + " key pair of '" +
       opt_.args[0] + "'.\n");
   return kExitOk;
 }
@@ -997,11 +997,11 @@ int Tool::cmdGenKey() {
   UK_CONTAINER_INFO cont;
   bool found = false;
   if ((e = findContainer(opt_.args[0], cont, found))) return e;
-  int spec = opt_.keySpec ? opt_.keySpec : UK_KEYSPEC_EXCHANGE;
-  uint8_t keyBit = spec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_KEY : UK_CONT_SIG_KEY;
+  int keySpec = opt_.keySpec ? opt_.keySpec : UK_KEYSPEC_EXCHANGE;
+  uint8_t keyBit = keySpec == UK_KEYSPEC_EXCHANGE ? UK_CONT_EX_KEY : UK_CONT_SIG_KEY;
   if (found && (cont.flags & keyBit))
     return fail(kExitFailed, "container '" + opt_.args[0] + "' already has an " +
-                                 (spec == UK_KEYSPEC_EXCHANGE ? "exchange" : "signature") +
+                                 (keySpec == UK_KEYSPEC_EXCHANGE ? "exchange" : "signature") +
                                  " key pair");
   if ((e = login())) return e;
   bool created = false;
@@ -1015,13 +1015,13 @@ int Tool::cmdGenKey() {
     created = true;
   }
   uint8_t units = static_cast<uint8_t>(opt_.bits / 1024);
-  if (spec == UK_KEYSPEC_EXCHANGE) cont.exKeyUnits = units;
+  if (keySpec == UK_KEYSPEC_EXCHANGE) cont.exKeyUnits = units;
   else cont.sigKeyUnits = units;
   char b[160];
   snprintf(b, sizeof b, "Generating an RSA %u-bit %s key pair in '%s' on the token...\n",
-           static_cast<unsigned>(opt_.bits), specName(spec), opt_.args[0].c_str());
+           static_cast<unsigned>(opt_.bits), keySpecName(keySpec), opt_.args[0].c_str());
   say(b);
-  uint32_t rc = zksTokenGenRsaKeyPair(dev_, &cont, static_cast<uint32_t>(spec));
+  uint32_t rc = zksTokenGenRsaKeyPair(dev_, &cont, static_cast<uint32_t>(keySpec));
   trace("zksTokenGenRsaKeyPair", rc);
   if (rc != UKLR_OK) {
     if (created) {
@@ -1048,15 +1048,15 @@ int Tool::cmdSign() {
   int e = openPki();
   if (e) return e;
   UK_CONTAINER_INFO cont;
-  int spec = 0;
-  if ((e = openKeyPair(false, "key pair", cont, spec))) return e;
+  int keySpec = 0;
+  if ((e = openKeyPair(false, "key pair", cont, keySpec))) return e;
   if ((e = login())) return e;
 
   uint8_t sig[256] = {0};
   uint32_t sigLen = sizeof sig;
   uint32_t rc = zksTokenRsaPriEncrypt(dev_, &cont, digestInfo.data(),
                                       static_cast<uint32_t>(digestInfo.size()), sig, &sigLen,
-                                      static_cast<uint32_t>(spec), opt_.button ? 1u : 0u);
+                                      static_cast<uint32_t>(keySpec), opt_.button ? 1u : 0u);
   trace("zksTokenRsaPriEncrypt", rc);
   if (rc == UKLR_SIGN_PENDING) {
     if (opt_.waitSeconds)
@@ -1081,12 +1081,12 @@ int Tool::cmdSign() {
     }
   }
   if (rc != UKLR_OK) return failRc("signing failed", rc);
-  unsigned keyBytes = (spec == UK_KEYSPEC_EXCHANGE ? cont.exKeyUnits : cont.sigKeyUnits) * 128u;
+  unsigned keyBytes = (keySpec == UK_KEYSPEC_EXCHANGE ? cont.exKeyUnits : cont.sigKeyUnits) * 128u;
   if (sigLen == 0 || sigLen > sizeof sig || (keyBytes && sigLen != keyBytes))
     return fail(kExitFailed, "the library returned a signature of unexpected length " +
                                  std::to_string(sigLen));
   if (!writeOut(opt_.out, std::vector<uint8_t>(sig, sig + sigLen), e)) return e;
-  say("Signature (" + std::to_string(sigLen) + " bytes, SHA-1, " + specName(spec) + " key of '" +
+  say("Signature (" + std::to_string(sigLen) + " bytes, SHA-1, " + keySpecName(keySpec) + " key of '" +
       opt_.args[0] + "') written to " + opt_.out + ".\n");
   return kExitOk;
 }
