@@ -49,6 +49,9 @@ wine reg add "$regkey" /v VirtualToken /t REG_SZ /d "127.0.0.1:$port" /f </dev/n
 echo "virtual token on 127.0.0.1:$port, named by HKLM\\...\\UKey Developer\\VirtualToken"
 
 step "install and start the key service"
+# A service left over from an interrupted run is removed first.
+wine net stop "$service" </dev/null >/dev/null 2>&1 || true
+wine "$bin/ORV_KELM_KeySrv.exe" -d </dev/null >/dev/null 2>&1 || true
 wine "$bin/ORV_KELM_KeySrv.exe" -i </dev/null 2>&1 | tr -d '\r'; echo
 wine net start "$service" </dev/null 2>&1 | tr -d '\r'
 
