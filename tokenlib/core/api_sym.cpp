@@ -5,106 +5,91 @@
 using uk::ExportFrame;
 
 namespace {
-struct Quiet : ExportFrame {
-  Quiet() : ExportFrame("", false, false) {}
-};
+
+// An export without start and end lines: the connection and the caller's arguments are checked
+// (argumentsGiven false: a missing pointer or bad argument), then the operation runs on the
+// connection record.
+template <class Operation>
+uint32_t runQuiet(UK_DEV_INFO *dev, bool argumentsGiven, Operation operation) {
+  ExportFrame f("", false, false);
+  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
+  if (!c || !argumentsGiven) return f.paramError();
+  return f.finish(operation(c));
+}
+
 }  // namespace
 
 extern "C" {
 
 uint32_t UKAPI zksTokenListSymKey(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *keys, uint32_t *count) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !keys || !count) return f.paramError();
-  return f.finish(uk::symList(c, keys, count));
+  return runQuiet(dev, keys && count,
+                  [&](UK_USB_DEV_CTX *c) { return uk::symList(c, keys, count); });
 }
 
 uint32_t UKAPI zksTokenGenSymKey(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *key) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !key) return f.paramError();
-  return f.finish(uk::symGenerate(c, key));
+  return runQuiet(dev, key, [&](UK_USB_DEV_CTX *c) { return uk::symGenerate(c, key); });
 }
 
 uint32_t UKAPI zksTokenWriteSymKey(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *key, const uint8_t *value,
                                    uint32_t len) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !key || !value) return f.paramError();
-  return f.finish(uk::symImport(c, key, value, len));
+  return runQuiet(dev, key && value,
+                  [&](UK_USB_DEV_CTX *c) { return uk::symImport(c, key, value, len); });
 }
 
 uint32_t UKAPI zksTokenReadSymKey(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *key, uint8_t *buf,
                                   uint32_t *len) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !key || !buf || !len) return f.paramError();
-  return f.finish(uk::symRead(c, key, buf, len));
+  return runQuiet(dev, key && buf && len,
+                  [&](UK_USB_DEV_CTX *c) { return uk::symRead(c, key, buf, len); });
 }
 
 uint32_t UKAPI zksTokenModifySymKey(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *key, const uint8_t *value,
                                     uint32_t len, uint32_t selector) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
   const uint8_t n = uint8_t(len);
-  if (!c || !key || (!value && n)) return f.paramError();
-  if (n >= 80) return UKLR_DATA_LENGTH;
-  return f.finish(uk::symModify(c, key, value, n, selector));
+  return runQuiet(dev, key && (value || !n), [&](UK_USB_DEV_CTX *c) {
+    if (n >= 80) return uint32_t(UKLR_DATA_LENGTH);
+    return uk::symModify(c, key, value, n, selector);
+  });
 }
 
 uint32_t UKAPI zksTokenDeleteSymKey(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *key) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !key) return f.paramError();
-  return f.finish(uk::symDelete(c, key));
+  return runQuiet(dev, key, [&](UK_USB_DEV_CTX *c) { return uk::symDelete(c, key); });
 }
 
 uint32_t UKAPI zksTokenSymInit(UK_DEV_INFO *dev, UK_SYM_KEY_INFO *key, uint32_t mode,
                                uint32_t chaining, const uint8_t *iv, uint32_t) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !key) return f.paramError();
-  return f.finish(uk::symInit(c, key, uint8_t(mode), uint8_t(chaining), iv));
+  return runQuiet(dev, key, [&](UK_USB_DEV_CTX *c) {
+    return uk::symInit(c, key, uint8_t(mode), uint8_t(chaining), iv);
+  });
 }
 
 uint32_t UKAPI zksTokenSymUpdate(UK_DEV_INFO *dev, const uint8_t *in, uint32_t inLen, uint8_t *out,
                                  uint32_t *outLen) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !in || !out || !outLen) return f.paramError();
-  return f.finish(uk::symUpdate(c, in, inLen, out, outLen));
+  return runQuiet(dev, in && out && outLen,
+                  [&](UK_USB_DEV_CTX *c) { return uk::symUpdate(c, in, inLen, out, outLen); });
 }
 
 uint32_t UKAPI zksTokenListDataObject(UK_DEV_INFO *dev, UK_DATA_OBJECT_INFO *objs, uint32_t *count) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !objs || !count) return f.paramError();
-  return f.finish(uk::dataObjectList(c, objs, count));
+  return runQuiet(dev, objs && count,
+                  [&](UK_USB_DEV_CTX *c) { return uk::dataObjectList(c, objs, count); });
 }
 
 uint32_t UKAPI zksTokenWriteDataObject(UK_DEV_INFO *dev, UK_DATA_OBJECT_INFO *obj,
                                        const uint8_t *data, uint32_t len) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !obj || !data) return f.paramError();
-  if (uint8_t(len) == 0) return f.paramError();  // an empty object is never registered
-  return f.finish(uk::dataObjectWrite(c, obj, data, uint8_t(len)));
+  // An empty object is never registered.
+  return runQuiet(dev, obj && data && uint8_t(len) != 0, [&](UK_USB_DEV_CTX *c) {
+    return uk::dataObjectWrite(c, obj, data, uint8_t(len));
+  });
 }
 
 // *len: capacity in, object length out; 1 with the needed length when the buffer is smaller.
 uint32_t UKAPI zksTokenReadDataObject(UK_DEV_INFO *dev, UK_DATA_OBJECT_INFO *obj, uint8_t *buf,
                                       uint32_t *len) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !obj || !buf || !len) return f.paramError();
-  return f.finish(uk::dataObjectRead(c, obj, buf, len));
+  return runQuiet(dev, obj && buf && len,
+                  [&](UK_USB_DEV_CTX *c) { return uk::dataObjectRead(c, obj, buf, len); });
 }
 
 uint32_t UKAPI zksTokenDeleteDataObject(UK_DEV_INFO *dev, UK_DATA_OBJECT_INFO *obj) {
-  Quiet f;
-  UK_USB_DEV_CTX *c = uk::connectionOf(dev);
-  if (!c || !obj) return f.paramError();
-  return f.finish(uk::dataObjectDelete(c, obj));
+  return runQuiet(dev, obj, [&](UK_USB_DEV_CTX *c) { return uk::dataObjectDelete(c, obj); });
 }
 
 }  // extern "C"

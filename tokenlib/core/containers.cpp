@@ -24,16 +24,11 @@ bool nameEquals(const uint8_t *area, const char *name) {
   return memcmp(area, name, n) == 0 && (n == kNameLimit || area[n] == 0);
 }
 
-uint32_t selectIndex(UK_USB_DEV_CTX *c) {
-  uint32_t rc = selectFile(c, kRsaIndexFid);
-  if (rc) log("---->SelectFile(RSA_INDEX_FID)......\n");
-  return rc;
-}
+constexpr const char *kIndexReadFail = "---->ReadFile(RSA_INDEX_FID)......\n";
 
-uint32_t readIndexLogged(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t out[kRecordSize]) {
-  uint32_t rc = readIndexRecord(c, rec, out);
-  if (rc) log("---->ReadFile(RSA_INDEX_FID)......\n");
-  return rc;
+// Selects the container index and reads the container's record.
+uint32_t loadRecord(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t rec[kRecordSize]) {
+  return loadIndexRecord(c, kRsaIndexFid, nn, rec, kIndexReadFail);
 }
 
 uint32_t writeIndexLogged(UK_USB_DEV_CTX *c, uint8_t rec, const uint8_t data[kRecordSize]) {
@@ -48,9 +43,8 @@ bool validRecordNumber(uint8_t nn) { return nn >= 1 && nn <= kMaxContainers; }
 // the caller's record.
 uint32_t storeFlags(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, bool withSizes) {
   uint8_t rec[kRecordSize];
-  uint32_t rc = selectIndex(c);
+  uint32_t rc = loadRecord(c, ci->recordNumber, rec);
   if (rc) return rc;
-  if ((rc = readIndexLogged(c, ci->recordNumber, rec)) != 0) return rc;
   rec[CI_FLAGS] = ci->flags;
   if (withSizes) {
     rec[CI_EX_UNITS] = ci->exKeyUnits;
@@ -183,6 +177,18 @@ uint8_t keyFormatOf(const uint8_t *fci, uint32_t len) {
   return 0;
 }
 
+// Records a pair whose key files now hold the key: its flag and size units in the index. When
+// the index does not take them the files are removed again, so that both agree.
+uint32_t recordPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const PairFiles &p) {
+  ci->flags |= p.keyFlag;
+  uint32_t rc = storeFlags(c, ci, true);
+  if (rc) {
+    ci->flags &= uint8_t(~p.keyFlag);
+    deleteKeyFiles(c, p.pub, p.pri);
+  }
+  return rc;
+}
+
 uint32_t putLogged(UK_USB_DEV_CTX *c, uint8_t p2, const uint8_t *v, uint32_t len,
                    const char *failLine) {
   uint32_t rc = putData(c, p2, v, len);
@@ -191,15 +197,6 @@ uint32_t putLogged(UK_USB_DEV_CTX *c, uint8_t p2, const uint8_t *v, uint32_t len
 }
 
 }  // namespace
-
-uint32_t readIndexRecord(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t out[192]) {
-  // Asking for the 4 header bytes as well gets the record in one answer.
-  uint8_t buf[kRecordSize + 4] = {0};
-  uint32_t len = sizeof buf;
-  uint32_t rc = readRecord(c, rec, buf, &len);
-  memcpy(out, buf, kRecordSize);
-  return rc;
-}
 
 void buildContainerRecord(uint8_t nn, const char *name, uint8_t idLen, const uint8_t *id,
                           uint8_t rec[192]) {
@@ -240,28 +237,12 @@ void containerFromRecord(uint8_t nn, const uint8_t rec[192], UK_CONTAINER_INFO *
 }
 
 uint32_t containerNew(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci) {
-  uint32_t rc = selectIndex(c);
+  uint8_t freeRec = 0;
+  uint32_t rc = findFreeIndexRecord(
+      c, kRsaIndexFid, kMaxContainers, kIndexReadFail,
+      [ci](const uint8_t *rec) { return nameEquals(rec + CI_NAME, ci->name); }, &freeRec);
   if (rc) return rc;
   uint8_t rec[kRecordSize];
-  uint8_t freeRec = 0;
-  for (uint8_t nn = kMaxContainers; nn >= 1; --nn) {
-    rc = readIndexRecord(c, nn, rec);
-    if (rc == 0) {
-      if (nameEquals(rec + CI_NAME, ci->name)) {
-        log("---->UKLR_OBJ_EXISTS......\n");
-        return UKLR_OBJ_EXISTS;
-      }
-    } else if (isFreeRecord(rc)) {
-      freeRec = nn;
-    } else {
-      log("---->ReadFile(RSA_INDEX_FID)......\n");
-      return rc;
-    }
-  }
-  if (!freeRec) {
-    log("---->UKLR_DEV_FULL......\n");
-    return UKLR_DEV_FULL;
-  }
   buildContainerRecord(freeRec, ci->name, ci->idLen, ci->id, rec);
   rc = updateRecord(c, freeRec, rec, kRecordSize);
   if (rc) {
@@ -274,50 +255,31 @@ uint32_t containerNew(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci) {
 }
 
 uint32_t containerList(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *out, uint32_t *count) {
-  uint32_t rc = selectIndex(c);
-  if (rc) return rc;
-  uint8_t rec[kRecordSize];
-  uint32_t n = 0;
-  for (uint8_t nn = 1; nn <= kMaxContainers; ++nn) {
-    rc = readIndexRecord(c, nn, rec);
-    if (isFreeRecord(rc)) continue;
-    if (rc) {
-      log("---->ReadFile(RSA_INDEX_FID)......\n");
-      return rc;
-    }
-    memset(&out[n], 0, sizeof out[n]);
-    containerFromRecord(nn, rec, &out[n], true);
-    ++n;
-  }
-  *count = n;
-  return UKLR_OK;
+  return listIndexRecords(c, kRsaIndexFid, kMaxContainers, kIndexReadFail, out, count,
+                          [](UK_CONTAINER_INFO &ci, const uint8_t *rec) {
+                            containerFromRecord(ci.recordNumber, rec, &ci, true);
+                          });
 }
 
 uint32_t containerGetByName(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const char *name) {
-  uint32_t rc = selectIndex(c);
+  uint8_t found = 0;
+  uint32_t rc = forEachIndexRecord(
+      c, kRsaIndexFid, kMaxContainers, kIndexReadFail,
+      [ci, name](uint8_t nn, const uint8_t *rec) {
+        if (!nameEquals(rec + CI_NAME, name)) return false;
+        containerFromRecord(nn, rec, ci, false);
+        return true;
+      },
+      &found);
   if (rc) return rc;
-  uint8_t rec[kRecordSize];
-  for (uint8_t nn = 1; nn <= kMaxContainers; ++nn) {
-    rc = readIndexRecord(c, nn, rec);
-    if (isFreeRecord(rc)) continue;
-    if (rc) {
-      log("---->ReadFile(RSA_INDEX_FID)......\n");
-      return rc;
-    }
-    if (nameEquals(rec + CI_NAME, name)) {
-      containerFromRecord(nn, rec, ci, false);
-      return UKLR_OK;
-    }
-  }
-  return UKLR_OBJ_NOT_FOUND;
+  return found ? UKLR_OK : UKLR_OBJ_NOT_FOUND;
 }
 
 uint32_t containerRename(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const char *name) {
   if (!validRecordNumber(ci->recordNumber)) return UKLR_PARAM_VALUE;
   uint8_t rec[kRecordSize];
-  uint32_t rc = selectIndex(c);
+  uint32_t rc = loadRecord(c, ci->recordNumber, rec);
   if (rc) return rc;
-  if ((rc = readIndexLogged(c, ci->recordNumber, rec)) != 0) return rc;
   memset(rec + CI_NAME, 0, kNameLimit);
   memcpy(rec + CI_NAME, name, strnlen(name, kNameLimit - 1));
   return writeIndexLogged(c, ci->recordNumber, rec);
@@ -327,9 +289,8 @@ uint32_t containerSetId(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const ui
                         uint8_t idLen) {
   if (!validRecordNumber(ci->recordNumber) || idLen >= kNameLimit) return UKLR_PARAM_VALUE;
   uint8_t rec[kRecordSize];
-  uint32_t rc = selectIndex(c);
+  uint32_t rc = loadRecord(c, ci->recordNumber, rec);
   if (rc) return rc;
-  if ((rc = readIndexLogged(c, ci->recordNumber, rec)) != 0) return rc;
   memset(rec + CI_ID_LEN, 0, kNameLimit);
   rec[CI_ID_LEN] = idLen;
   memcpy(rec + CI_ID, id, idLen);
@@ -354,7 +315,7 @@ uint32_t containerDelete(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci) {
       return rc;
     }
   }
-  if ((rc = selectIndex(c)) != 0) return rc;
+  if ((rc = selectIndexFile(c, kRsaIndexFid)) != 0) return rc;
   if ((rc = eraseRecord(c, ci->recordNumber)) != 0)
     log("---->uk_DeleteRecord(RSA_INDEX_FID)......\n");
   return rc;
@@ -401,13 +362,7 @@ uint32_t containerGenKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, uint32_t 
     deleteKeyFiles(c, p.pub, p.pri);
     return rc;
   }
-  ci->flags |= p.keyFlag;
-  if ((rc = storeFlags(c, ci, true)) != 0) {
-    // The index does not record the pair: remove its files so that both agree.
-    ci->flags &= uint8_t(~p.keyFlag);
-    deleteKeyFiles(c, p.pub, p.pri);
-  }
-  return rc;
+  return recordPair(c, ci, p);
 }
 
 uint32_t containerImportKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const void *pubRec,
@@ -455,12 +410,7 @@ uint32_t containerImportKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const 
     deleteKeyFiles(c, p.pub, p.pri);
     return rc;
   }
-  ci->flags |= p.keyFlag;
-  if ((rc = storeFlags(c, ci, true)) != 0) {
-    ci->flags &= uint8_t(~p.keyFlag);
-    deleteKeyFiles(c, p.pub, p.pri);
-  }
-  return rc;
+  return recordPair(c, ci, p);
 }
 
 uint32_t containerReadPubKey(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, void *out,

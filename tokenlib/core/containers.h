@@ -4,6 +4,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "index_slots.h"
 #include "uk_context.h"
 
 namespace uk {
@@ -19,10 +20,6 @@ enum : uint32_t {
   CI_SIG_UNITS = 9, CI_SIG_PRI = 10, CI_SIG_PUB = 12, CI_SIG_CERT = 14,
   CI_CONST_26 = 16, CI_CONST_19 = 24, CI_NAME = 32, CI_ID_LEN = 112, CI_ID = 113
 };
-
-// Reads record rec of the current index file into out (zero-filled beyond the record); no log
-// line. Shared by the three index files.
-uint32_t readIndexRecord(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t out[192]);
 
 // Builds the index record of a new container (flags and sizes 0) with the FIDs of record nn.
 void buildContainerRecord(uint8_t nn, const char *name, uint8_t idLen, const uint8_t *id,

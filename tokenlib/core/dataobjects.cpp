@@ -2,7 +2,7 @@
 // files E0 nn (transparent, at most 255 bytes).
 #include <string.h>
 
-#include "containers.h"
+#include "index_slots.h"
 #include "symkeys.h"
 #include "uk_commands.h"
 #include "uk_log.h"
@@ -14,53 +14,23 @@ namespace {
 enum : uint32_t { DO_LEN = 0, DO_FID = 2, DO_ATTR = 6, DO_CALLER = 8, DO_NAME = 32, DO_ID = 112 };
 constexpr uint32_t kArea = 80;
 
-bool validRecord(uint8_t nn) { return nn >= 1 && nn <= kMaxObjects; }
-
-uint32_t selectIndex(UK_USB_DEV_CTX *c) {
-  uint32_t rc = selectFile(c, kDataObjectIndexFid);
-  if (rc) log("---->SelectFile(RSA_INDEX_FID)......\n");
-  return rc;
-}
-
-uint32_t readIndex(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t rec[kRecordSize]) {
-  return readIndexRecord(c, nn, rec);
-}
-
 // Takes back the registration (and the file, when it was created) of an object whose data could
 // not be stored, so that index and files agree.
 void unregister(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *obj, bool deleteObjectFile) {
-  if (deleteObjectFile) {
-    const uint8_t fid[2] = {0xE0, obj->recordNumber};
-    deleteFile(c, 2, fid);
-  }
-  if (selectFile(c, kDataObjectIndexFid) == 0) eraseRecord(c, obj->recordNumber);
+  dropIndexedObject(c, kDataObjectIndexFid, 0xE0, obj->recordNumber, deleteObjectFile);
   obj->recordNumber = 0;
 }
 
 }  // namespace
 
 uint32_t dataObjectList(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *objs, uint32_t *count) {
-  uint32_t rc = selectIndex(c);
-  if (rc) return rc;
-  uint8_t rec[kRecordSize];
-  uint32_t n = 0;
-  for (uint8_t nn = 1; nn <= kMaxObjects; ++nn) {
-    rc = readIndex(c, nn, rec);
-    if (isFreeRecord(rc)) continue;
-    if (rc) {
-      log("---->ReadFile(SEC_KEY_INDEX)......\n");
-      return rc;
-    }
-    UK_DATA_OBJECT_INFO &o = objs[n++];
-    memset(&o, 0, sizeof o);
-    o.recordNumber = nn;
-    memcpy(o.name, rec + DO_NAME, kArea);
-    memcpy(o.id, rec + DO_ID, kArea);
-    o.attrFlag = rec[DO_ATTR] & 0x40;
-    memcpy(o.callerData, rec + DO_CALLER, sizeof o.callerData);
-  }
-  *count = n;
-  return UKLR_OK;
+  return listIndexRecords(c, kDataObjectIndexFid, kMaxObjects, kObjectIndexReadFail, objs, count,
+                          [](UK_DATA_OBJECT_INFO &o, const uint8_t *rec) {
+                            memcpy(o.name, rec + DO_NAME, kArea);
+                            memcpy(o.id, rec + DO_ID, kArea);
+                            o.attrFlag = rec[DO_ATTR] & 0x40;
+                            memcpy(o.callerData, rec + DO_CALLER, sizeof o.callerData);
+                          });
 }
 
 uint32_t dataObjectWrite(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *obj, const uint8_t *data,
@@ -100,14 +70,11 @@ uint32_t dataObjectWrite(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *obj, const uint
 
 uint32_t dataObjectRead(UK_USB_DEV_CTX *c, const UK_DATA_OBJECT_INFO *obj, uint8_t *buf,
                         uint32_t *len) {
-  if (!validRecord(obj->recordNumber)) return UKLR_PARAM_VALUE;
-  uint32_t rc = selectIndex(c);
-  if (rc) return rc;
+  if (!validObjectRecord(obj->recordNumber)) return UKLR_PARAM_VALUE;
   uint8_t rec[kRecordSize];
-  if ((rc = readIndex(c, obj->recordNumber, rec)) != 0) {
-    log("---->ReadFile(SEC_KEY_INDEX)......\n");
-    return rc;
-  }
+  uint32_t rc =
+      loadIndexRecord(c, kDataObjectIndexFid, obj->recordNumber, rec, kObjectIndexReadFail);
+  if (rc) return rc;
   const uint32_t objLen = uint32_t(rec[DO_LEN]) << 8 | rec[DO_LEN + 1];
   const uint8_t fid[2] = {0xE0, obj->recordNumber};
   if ((rc = selectFile(c, fid)) != 0) return rc;
@@ -121,12 +88,8 @@ uint32_t dataObjectRead(UK_USB_DEV_CTX *c, const UK_DATA_OBJECT_INFO *obj, uint8
 }
 
 uint32_t dataObjectDelete(UK_USB_DEV_CTX *c, const UK_DATA_OBJECT_INFO *obj) {
-  if (!validRecord(obj->recordNumber)) return UKLR_PARAM_VALUE;
-  const uint8_t fid[2] = {0xE0, obj->recordNumber};
-  uint32_t rc = deleteFile(c, 2, fid);
-  if (rc) return rc;
-  if ((rc = selectIndex(c)) != 0) return rc;
-  return eraseRecord(c, obj->recordNumber);
+  if (!validObjectRecord(obj->recordNumber)) return UKLR_PARAM_VALUE;
+  return deleteIndexedObject(c, kDataObjectIndexFid, 0xE0, obj->recordNumber);
 }
 
 }  // namespace uk

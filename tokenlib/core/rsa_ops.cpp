@@ -33,6 +33,36 @@ uint32_t deliver(const uint8_t *data, uint32_t len, uint8_t *out, uint32_t *outL
   return UKLR_OK;
 }
 
+// One way of recovering a block with a pair's key: the crypto environment (p1, p2 and key file),
+// the token command, and the block type the recovered block must carry.
+struct Decryption {
+  uint8_t envP1, envP2;
+  const uint8_t *fid;
+  uint32_t (*command)(UK_USB_DEV_CTX *, const uint8_t *, uint32_t, uint8_t *, uint32_t *);
+  uint8_t blockType;
+};
+
+uint32_t decrypt(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const Decryption &d,
+                 const uint8_t *in, uint32_t inLen, uint8_t *out, uint32_t *outLen,
+                 uint32_t keySpec, const char **step) {
+  const uint32_t k = pairKeyBytes(ci, keySpec);
+  if (k == 0) return UKLR_PARAM_VALUE;
+  uint32_t rc = setCryptoEnv(c, d.envP1, d.envP2, kAlgRsa, d.fid);
+  if (rc) {
+    *step = "uk_SetCrytoEnv";
+    return rc;
+  }
+  uint8_t work[kMaxBlock];
+  uint32_t len = k;
+  if ((rc = d.command(c, in, inLen, work, &len)) != 0) {
+    *step = "uk_Decrypt";
+    return rc;
+  }
+  uint32_t pos, dataLen;
+  if ((rc = pkcs1Unpad(d.blockType, work, len, &pos, &dataLen)) != 0) return rc;
+  return deliver(work + pos, dataLen, out, outLen);
+}
+
 }  // namespace
 
 bool pkcs1Pad(uint8_t type, const uint8_t *in, uint32_t len, uint8_t *block, uint32_t k) {
@@ -128,43 +158,15 @@ uint32_t rsaPriEncryptCancel(UK_USB_DEV_CTX *c, const char **step) {
 uint32_t rsaPubDecrypt(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const uint8_t *in,
                        uint32_t inLen, uint8_t *out, uint32_t *outLen, uint32_t keySpec,
                        const char **step) {
-  const uint32_t k = pairKeyBytes(ci, keySpec);
-  if (k == 0) return UKLR_PARAM_VALUE;
-  uint32_t rc = setCryptoEnv(c, 0x81, 0xB6, kAlgRsa, pubFidOf(ci, keySpec));
-  if (rc) {
-    *step = "uk_SetCrytoEnv";
-    return rc;
-  }
-  uint8_t work[kMaxBlock];
-  uint32_t len = k;
-  if ((rc = publicDecipher(c, in, inLen, work, &len)) != 0) {
-    *step = "uk_Decrypt";
-    return rc;
-  }
-  uint32_t pos, dataLen;
-  if ((rc = pkcs1Unpad(1, work, len, &pos, &dataLen)) != 0) return rc;
-  return deliver(work + pos, dataLen, out, outLen);
+  const Decryption d = {0x81, 0xB6, pubFidOf(ci, keySpec), publicDecipher, 1};
+  return decrypt(c, ci, d, in, inLen, out, outLen, keySpec, step);
 }
 
 uint32_t rsaPriDecrypt(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const uint8_t *in,
                        uint32_t inLen, uint8_t *out, uint32_t *outLen, uint32_t keySpec,
                        const char **step) {
-  const uint32_t k = pairKeyBytes(ci, keySpec);
-  if (k == 0) return UKLR_PARAM_VALUE;
-  uint32_t rc = setCryptoEnv(c, 0x41, 0xB8, kAlgRsa, priFidOf(ci, keySpec));
-  if (rc) {
-    *step = "uk_SetCrytoEnv";
-    return rc;
-  }
-  uint8_t work[kMaxBlock];
-  uint32_t len = k;
-  if ((rc = decipher(c, in, inLen, work, &len)) != 0) {
-    *step = "uk_Decrypt";
-    return rc;
-  }
-  uint32_t pos, dataLen;
-  if ((rc = pkcs1Unpad(2, work, len, &pos, &dataLen)) != 0) return rc;
-  return deliver(work + pos, dataLen, out, outLen);
+  const Decryption d = {0x41, 0xB8, priFidOf(ci, keySpec), decipher, 2};
+  return decrypt(c, ci, d, in, inLen, out, outLen, keySpec, step);
 }
 
 }  // namespace uk

@@ -2,7 +2,7 @@
 // and the symmetric operation on the token.
 #include <string.h>
 
-#include "containers.h"
+#include "index_slots.h"
 #include "symkeys.h"
 #include "uk_commands.h"
 #include "uk_log.h"
@@ -26,18 +26,6 @@ constexpr SymAlg kAlgs[] = {{1, 7, 16}, {2, 6, 16},  {3, 2, 8},   {4, 4, 16},
                             {5, 4, 24}, {20, 5, 16}, {21, 5, 24}, {22, 5, 32}};
 
 bool supportedClass(uint8_t cls) { return cls == 2 || (cls >= 4 && cls <= 7); }
-
-bool validRecord(uint8_t nn) { return nn >= 1 && nn <= kMaxObjects; }
-
-uint32_t selectSymIndex(UK_USB_DEV_CTX *c) {
-  uint32_t rc = selectFile(c, kSecKeyIndexFid);
-  if (rc) log("---->SelectFile(RSA_INDEX_FID)......\n");
-  return rc;
-}
-
-uint32_t readIndex(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t rec[kRecordSize]) {
-  return readIndexRecord(c, nn, rec);
-}
 
 // The same ID: the stored length byte and that many bytes (at most the 80-byte area).
 bool sameId(const uint8_t *stored, const uint8_t *idArea) {
@@ -84,11 +72,7 @@ uint32_t registerKey(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, uint8_t keyClass, 
 // Takes back a registration whose key file is missing or unusable, so that the index lists only
 // keys that exist.
 void unregisterKey(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, bool deleteKeyFile) {
-  if (deleteKeyFile) {
-    const uint8_t fid[2] = {0xD0, key->recordNumber};
-    deleteFile(c, 2, fid);
-  }
-  if (selectFile(c, kSecKeyIndexFid) == 0) eraseRecord(c, key->recordNumber);
+  dropIndexedObject(c, kSecKeyIndexFid, 0xD0, key->recordNumber, deleteKeyFile);
   key->recordNumber = 0;
 }
 
@@ -120,56 +104,19 @@ uint8_t symDirection() { return g_symDirection; }
 
 uint32_t findFreeRecord(UK_USB_DEV_CTX *c, const uint8_t fid[2], const uint8_t *idArea,
                         uint8_t *freeRec) {
-  uint32_t rc = selectFile(c, fid);
-  if (rc) {
-    log("---->SelectFile(RSA_INDEX_FID)......\n");
-    return rc;
-  }
-  uint8_t rec[kRecordSize];
-  *freeRec = 0;
-  for (uint8_t nn = kMaxObjects; nn >= 1; --nn) {
-    rc = readIndex(c, nn, rec);
-    if (rc == 0) {
-      if (sameId(rec + OBJ_ID, idArea)) {
-        log("---->UKLR_OBJ_EXISTS......\n");
-        return UKLR_OBJ_EXISTS;
-      }
-    } else if (isFreeRecord(rc)) {
-      *freeRec = nn;
-    } else {
-      log("---->ReadFile(SEC_KEY_INDEX)......\n");
-      return rc;
-    }
-  }
-  if (!*freeRec) {
-    log("---->UKLR_DEV_FULL......\n");
-    return UKLR_DEV_FULL;
-  }
-  return UKLR_OK;
+  return findFreeIndexRecord(
+      c, fid, kMaxObjects, kObjectIndexReadFail,
+      [idArea](const uint8_t *rec) { return sameId(rec + OBJ_ID, idArea); }, freeRec);
 }
 
 uint32_t symList(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *keys, uint32_t *count) {
-  uint32_t rc = selectSymIndex(c);
-  if (rc) return rc;
-  uint8_t rec[kRecordSize];
-  uint32_t n = 0;
-  for (uint8_t nn = 1; nn <= kMaxObjects; ++nn) {
-    rc = readIndex(c, nn, rec);
-    if (isFreeRecord(rc)) continue;
-    if (rc) {
-      log("---->ReadFile(SEC_KEY_INDEX)......\n");
-      return rc;
-    }
-    UK_SYM_KEY_INFO &k = keys[n++];
-    memset(&k, 0, sizeof k);
-    k.recordNumber = nn;
-    k.algId = symAlgorithmOf(rec[SK_CLASS], rec[SK_LEN]);
-    k.attrFlag = rec[SK_ATTR] & 0x40;
-    memcpy(k.name, rec + OBJ_NAME, kArea);
-    memcpy(k.id, rec + OBJ_ID, kArea);
-  }
-  *count = n;
-  return UKLR_OK;
+  return listIndexRecords(c, kSecKeyIndexFid, kMaxObjects, kObjectIndexReadFail, keys, count,
+                          [](UK_SYM_KEY_INFO &k, const uint8_t *rec) {
+                            k.algId = symAlgorithmOf(rec[SK_CLASS], rec[SK_LEN]);
+                            k.attrFlag = rec[SK_ATTR] & 0x40;
+                            memcpy(k.name, rec + OBJ_NAME, kArea);
+                            memcpy(k.id, rec + OBJ_ID, kArea);
+                          });
 }
 
 uint32_t symGenerate(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key) {
@@ -206,7 +153,7 @@ uint32_t symImport(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, const uint8_t *value
 uint32_t symRead(UK_USB_DEV_CTX *c, const UK_SYM_KEY_INFO *key, uint8_t *buf, uint32_t *len) {
   uint8_t cls, keyLen;
   if (!symAlgorithm(key->algId, &cls, &keyLen)) return UKLR_SYM_ALG;
-  if (!validRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
+  if (!validObjectRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
   const uint8_t fid[2] = {0xD0, key->recordNumber};
   uint32_t rc = selectFile(c, fid);
   if (rc) return rc;
@@ -221,32 +168,24 @@ uint32_t symRead(UK_USB_DEV_CTX *c, const UK_SYM_KEY_INFO *key, uint8_t *buf, ui
 
 uint32_t symModify(UK_USB_DEV_CTX *c, const UK_SYM_KEY_INFO *key, const uint8_t *value,
                    uint8_t len, uint32_t selector) {
-  if (!validRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
-  uint32_t rc = selectSymIndex(c);
-  if (rc) return rc;
+  if (!validObjectRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
   uint8_t rec[kRecordSize];
-  if ((rc = readIndex(c, key->recordNumber, rec)) != 0) {
-    log("---->ReadFile(SEC_KEY_INDEX)......\n");
-    return rc;
-  }
+  uint32_t rc = loadIndexRecord(c, kSecKeyIndexFid, key->recordNumber, rec, kObjectIndexReadFail);
+  if (rc) return rc;
   memcpy(rec + (selector == 1 ? OBJ_NAME : OBJ_ID), value, len);
   return updateRecord(c, key->recordNumber, rec, kRecordSize);
 }
 
 uint32_t symDelete(UK_USB_DEV_CTX *c, const UK_SYM_KEY_INFO *key) {
-  if (!validRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
-  const uint8_t fid[2] = {0xD0, key->recordNumber};
-  uint32_t rc = deleteFile(c, 2, fid);
-  if (rc) return rc;
-  if ((rc = selectSymIndex(c)) != 0) return rc;
-  return eraseRecord(c, key->recordNumber);
+  if (!validObjectRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
+  return deleteIndexedObject(c, kSecKeyIndexFid, 0xD0, key->recordNumber);
 }
 
 uint32_t symInit(UK_USB_DEV_CTX *c, const UK_SYM_KEY_INFO *key, uint8_t mode, uint8_t chaining,
                  const uint8_t *iv) {
   uint8_t cls, keyLen;
   if (!symAlgorithm(key->algId, &cls, &keyLen)) return UKLR_SYM_ALG;
-  if (!validRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
+  if (!validObjectRecord(key->recordNumber)) return UKLR_PARAM_VALUE;
   const bool chained = chaining != 1;
   if (chained && !iv) return UKLR_PARAM_VALUE;
   uint8_t alg;

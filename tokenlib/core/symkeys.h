@@ -10,6 +10,10 @@ namespace uk {
 constexpr uint8_t kSecKeyIndexFid[2] = {0x60, 0x00};
 constexpr uint8_t kDataObjectIndexFid[2] = {0x70, 0x00};
 constexpr uint32_t kMaxObjects = 8;           // records 1 to 8 of each index
+// The line both indexes write when a record cannot be read.
+constexpr const char *kObjectIndexReadFail = "---->ReadFile(SEC_KEY_INDEX)......\n";
+
+inline bool validObjectRecord(uint8_t nn) { return nn >= 1 && nn <= kMaxObjects; }
 
 // Algorithm identifier -> key class and key length; false for an unknown identifier.
 bool symAlgorithm(uint8_t algId, uint8_t *keyClass, uint8_t *keyLen);
