@@ -510,7 +510,7 @@ int Tool::findContainer(const std::string &name, UK_CONTAINER_INFO &cont, bool &
   return kExitOk;
 }
 
-// The key specification of --keyspec, or the only key pair (certificate) the container holds.
+// The key pair named by --keyspec, or the only key pair (certificate) the container holds.
 int Tool::chooseKeySpec(const UK_CONTAINER_INFO &cont, bool certificate, const char *what,
                      int &keySpec) {
   uint8_t exBit = certificate ? UK_CONT_EX_CERT : UK_CONT_EX_KEY;
