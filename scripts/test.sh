@@ -29,6 +29,8 @@ for v in native clang win; do
   passed=$((passed + n - f)); failed=$((failed + f))
   [ "$f" -eq 0 ] || status=1
 done
+echo "== fuzz smoke"
+bash scripts/fuzz-smoke.sh || status=1
 echo
 echo "$passed passed, $failed failed"
 exit $status
