@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <set>
@@ -574,6 +575,7 @@ TEST_P(Interruption, AtEveryFrameTheRetryCompletesAndIndexAndFilesAgree) {
     EXPECT_EQ(done, view(bus_->card(), mask)) << "the retry left the token unlike an uninterrupted run";
     if (HasFailure()) break;  // one frame's report is enough
   }
+  printf("%s: %zu frames, %zu pull points retried\n", sc.name, frames, retried);
   // A pull before the first frame, at least, leaves something to retry.
   if (pull == Pull::BeforeFrame) {
     EXPECT_GT(retried, 0u);
