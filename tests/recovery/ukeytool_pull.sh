@@ -7,18 +7,7 @@
 set -u
 tool=$1 sim=$2 work=$3
 
-rm -rf "$work"
-mkdir -p "$work/state" "$work/locks"
-cd "$work" || exit 1
-"$sim" serve --state "$work/state" --port 0 --port-file "$work/port" >serve.log 2>&1 &
-simpid=$!
-trap 'kill $simpid 2>/dev/null; wait $simpid 2>/dev/null' EXIT
-for _ in $(seq 100); do
-  [ -s port ] && break
-  sleep 0.1
-done
-[ -s port ] || { echo "the emulator did not start"; cat serve.log; exit 1; }
-export UK_VIRTUAL_TOKEN=127.0.0.1:$(cat port) UK_LOCK_DIR=$work/locks
+. "$(dirname "$0")/emulator_session.sh" "$sim" "$work"
 sn=UKPUL0000001
 ctl() { "$sim" ctl --port-file port "$@" >/dev/null; }
 ctl create "$sn" || { echo "cannot create the token"; exit 1; }
