@@ -57,96 +57,108 @@ bool queryService(SC_HANDLE svc, SERVICE_STATUS_PROCESS *st) {
                               sizeof(*st), &needed) != 0;
 }
 
-// Polls until the service reaches state (or stopped, which ends any wait) or the time is up.
-bool waitServiceState(SC_HANDLE svc, DWORD state, DWORD timeoutMs, SERVICE_STATUS_PROCESS *st) {
-  for (DWORD waited = 0;; waited += kPollMs) {
-    if (!queryService(svc, st)) return false;
-    if (st->dwCurrentState == state) return true;
-    if (st->dwCurrentState == SERVICE_STOPPED || waited >= timeoutMs) return false;
-    Sleep(kPollMs);
+// The key service opened with the given access, closed again at the end of the scope; error is
+// the system error when the manager or the service cannot be opened.
+class OurService {
+ public:
+  explicit OurService(DWORD access) {
+    scm_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (scm_) svc_ = OpenServiceA(scm_, kServiceName, access);
+    if (!svc_) error_ = GetLastError();
   }
-}
+  ~OurService() {
+    if (svc_) CloseServiceHandle(svc_);
+    if (scm_) CloseServiceHandle(scm_);
+  }
+  OurService(const OurService &) = delete;
+  OurService &operator=(const OurService &) = delete;
+  SC_HANDLE handle() const { return svc_; }
+  DWORD error() const { return error_; }
+
+ private:
+  SC_HANDLE scm_ = nullptr;
+  SC_HANDLE svc_ = nullptr;
+  DWORD error_ = 0;
+};
 
 DWORD stopService() {
-  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!scm) return GetLastError();
-  SC_HANDLE svc = OpenServiceA(scm, kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
+  OurService service(SERVICE_STOP | SERVICE_QUERY_STATUS);
+  SC_HANDLE svc = service.handle();
   if (!svc) {
-    DWORD e = GetLastError();
-    CloseServiceHandle(scm);
-    if (e != ERROR_SERVICE_DOES_NOT_EXIST) return e;
+    if (service.error() != ERROR_SERVICE_DOES_NOT_EXIST) return service.error();
     printf("service not installed\n");
     return 0;
   }
-  DWORD result = 0;
   SERVICE_STATUS_PROCESS st;
-  if (!queryService(svc, &st)) {
-    result = GetLastError();
-  } else if (st.dwCurrentState != SERVICE_STOPPED) {
-    // The program file stays in use until the process has gone, which may be a moment after
-    // the service manager reports the service stopped.
-    HANDLE proc = st.dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, st.dwProcessId) : nullptr;
-    DWORD start = GetTickCount();
-    SERVICE_STATUS plain;
-    for (;;) {
-      if (st.dwCurrentState != SERVICE_STOP_PENDING &&
-          !ControlService(svc, SERVICE_CONTROL_STOP, &plain)) {
-        DWORD e = GetLastError();
-        // A service still starting does not take the stop yet: ask again.
-        if (e != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && e != ERROR_SERVICE_NOT_ACTIVE) {
-          result = e;
-          break;
-        }
-      }
-      if (!queryService(svc, &st)) {
-        result = GetLastError();
-        break;
-      }
-      if (st.dwCurrentState == SERVICE_STOPPED) break;
-      if (GetTickCount() - start > kServiceTimeoutMs) {
-        result = ERROR_SERVICE_REQUEST_TIMEOUT;
-        break;
-      }
-      Sleep(kPollMs);
-    }
-    if (proc) {
-      DWORD spent = GetTickCount() - start;
-      DWORD left = spent < kServiceTimeoutMs ? kServiceTimeoutMs - spent : 0;
-      if (result == 0 && WaitForSingleObject(proc, left) != WAIT_OBJECT_0)
-        result = ERROR_SERVICE_REQUEST_TIMEOUT;
-      CloseHandle(proc);
-    }
-    if (result == 0) printf("service stopped\n");
-  } else {
+  if (!queryService(svc, &st)) return GetLastError();
+  if (st.dwCurrentState == SERVICE_STOPPED) {
     printf("service not running\n");
+    return 0;
   }
-  CloseServiceHandle(svc);
-  CloseServiceHandle(scm);
+  // The program file stays in use until the process has gone, which may be a moment after the
+  // service manager reports the service stopped.
+  HANDLE proc = st.dwProcessId ? OpenProcess(SYNCHRONIZE, FALSE, st.dwProcessId) : nullptr;
+  DWORD result = 0;
+  DWORD start = GetTickCount();
+  SERVICE_STATUS plain;
+  for (;;) {
+    if (st.dwCurrentState != SERVICE_STOP_PENDING &&
+        !ControlService(svc, SERVICE_CONTROL_STOP, &plain)) {
+      DWORD e = GetLastError();
+      // A service still starting does not take the stop yet: ask again.
+      if (e != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && e != ERROR_SERVICE_NOT_ACTIVE) {
+        result = e;
+        break;
+      }
+    }
+    if (!queryService(svc, &st)) {
+      result = GetLastError();
+      break;
+    }
+    if (st.dwCurrentState == SERVICE_STOPPED) break;
+    if (GetTickCount() - start > kServiceTimeoutMs) {
+      result = ERROR_SERVICE_REQUEST_TIMEOUT;
+      break;
+    }
+    Sleep(kPollMs);
+  }
+  if (proc) {
+    DWORD spent = GetTickCount() - start;
+    DWORD left = spent < kServiceTimeoutMs ? kServiceTimeoutMs - spent : 0;
+    if (result == 0 && WaitForSingleObject(proc, left) != WAIT_OBJECT_0)
+      result = ERROR_SERVICE_REQUEST_TIMEOUT;
+    CloseHandle(proc);
+  }
+  if (result == 0) printf("service stopped\n");
   return result;
 }
 
 DWORD startService() {
-  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!scm) return GetLastError();
-  SC_HANDLE svc = OpenServiceA(scm, kServiceName, SERVICE_START | SERVICE_QUERY_STATUS);
-  if (!svc) {
-    DWORD e = GetLastError();
-    CloseServiceHandle(scm);
-    return e;
+  OurService service(SERVICE_START | SERVICE_QUERY_STATUS);
+  SC_HANDLE svc = service.handle();
+  if (!svc) return service.error();
+  if (!StartServiceA(svc, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+    return GetLastError();
+  SERVICE_STATUS_PROCESS st;
+  for (DWORD waited = 0;; waited += kPollMs) {
+    if (!queryService(svc, &st)) return GetLastError();
+    if (st.dwCurrentState == SERVICE_RUNNING) break;
+    if (st.dwCurrentState == SERVICE_STOPPED)  // it started and ended again
+      return st.dwWin32ExitCode ? st.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+    if (waited >= kServiceTimeoutMs) return ERROR_SERVICE_REQUEST_TIMEOUT;
+    Sleep(kPollMs);
   }
-  DWORD result = 0;
-  if (!StartServiceA(svc, 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-    result = GetLastError();
-  } else {
-    SERVICE_STATUS_PROCESS st;
-    if (waitServiceState(svc, SERVICE_RUNNING, kServiceTimeoutMs, &st))
-      printf("service running\n");
-    else
-      result = st.dwWin32ExitCode ? st.dwWin32ExitCode : ERROR_SERVICE_REQUEST_TIMEOUT;
-  }
-  CloseServiceHandle(svc);
-  CloseServiceHandle(scm);
-  return result;
+  printf("service running\n");
+  return 0;
+}
+
+// Process id of the key service while it runs, else 0.
+DWORD servicePid() {
+  OurService service(SERVICE_QUERY_STATUS);
+  SERVICE_STATUS_PROCESS st;
+  if (service.handle() && queryService(service.handle(), &st) && st.dwCurrentState != SERVICE_STOPPED)
+    return st.dwProcessId;
+  return 0;
 }
 
 // --- Programs ------------------------------------------------------------------------------
@@ -219,19 +231,6 @@ void askToQuit(DWORD pid) {
   for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te))
     if (te.th32OwnerProcessID == pid) PostThreadMessageW(te.th32ThreadID, WM_QUIT, 0, 0);
   CloseHandle(snap);
-}
-
-// Process id of the key service while it runs, else 0.
-DWORD servicePid() {
-  DWORD pid = 0;
-  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!scm) return 0;
-  SC_HANDLE svc = OpenServiceA(scm, kServiceName, SERVICE_QUERY_STATUS);
-  SERVICE_STATUS_PROCESS st;
-  if (svc && queryService(svc, &st) && st.dwCurrentState != SERVICE_STOPPED) pid = st.dwProcessId;
-  if (svc) CloseServiceHandle(svc);
-  CloseServiceHandle(scm);
-  return pid;
 }
 
 DWORD closePrograms(const std::vector<std::wstring> &dirs) {

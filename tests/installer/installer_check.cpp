@@ -443,24 +443,7 @@ TEST(Provider, CryptoApiLoadsItByNameAndItFindsTheTokenLibrary) {
 // --- Plant -----------------------------------------------------------------------------------
 
 bool addMyCertificate(uint8_t serial, const char *cn, const wchar_t *provider) {
-  HCERTSTORE store = CertOpenSystemStoreW(0, L"My");
-  if (!store) return false;
-  std::vector<uint8_t> der = testcerts::makeCertificate(serial, cn);
-  PCCERT_CONTEXT ctx = nullptr;
-  bool ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                             static_cast<DWORD>(der.size()),
-                                             CERT_STORE_ADD_REPLACE_EXISTING, &ctx) != 0;
-  if (ok) {
-    CRYPT_KEY_PROV_INFO info = {};
-    info.pwszContainerName = const_cast<wchar_t *>(L"ukey-installer-test");
-    info.pwszProvName = const_cast<wchar_t *>(provider);
-    info.dwProvType = PROV_RSA_FULL;
-    info.dwKeySpec = AT_KEYEXCHANGE;
-    ok = CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != 0;
-    CertFreeCertificateContext(ctx);
-  }
-  CertCloseStore(store, 0);
-  return ok;
+  return testcerts::addToMyStore(serial, cn, provider, L"ukey-installer-test");
 }
 
 std::wstring lookalikeEntry() { return kelmDir() + L"2"; }
