@@ -51,7 +51,7 @@ t0=$(date +%s%N)
 seconds() { local ms=$((($(date +%s%N) - t0) / 1000000)); printf '%d.%d' $((ms / 1000)) $((ms % 1000 / 100)); }
 trap 'echo "$step: $(seconds) s"' EXIT
 
-win() { "$uk_wine64" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+win() { "$loader" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 fail() { echo "FAILED: $*"; exit 1; }
 
 # check EXE_DIR FILTER [VAR=VALUE...]: runs the check program (copied into the prefix) with the
