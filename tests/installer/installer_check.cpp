@@ -13,6 +13,10 @@
 //   --service-pid            prints the process id of the running key service (0: none)
 //   --linger MARKER          writes MARKER.started, runs a message loop until it is told to
 //                            quit, then writes MARKER
+//   --wait-window TEXT MS [DESKTOP]
+//                            waits (at most MS milliseconds) until a visible top-level window
+//                            whose title contains TEXT exists (on the named desktop, such as
+//                            Wine's "explorer /desktop=NAME"); exit code 0 when it does
 //   --run-and-wait PROGRAM [ARGS...]
 //                            runs a program and waits for it and for the processes it started
 //                            (an uninstaller hands its work to a copy of itself); exit code: the
@@ -641,6 +645,40 @@ int runAndWait(const std::wstring &commandLine) {
   return static_cast<int>(result);
 }
 
+struct WindowSearch {
+  const wchar_t *text;
+  HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND w, LPARAM p) {
+  WindowSearch *search = reinterpret_cast<WindowSearch *>(p);
+  wchar_t title[512];
+  // The window's own style: IsWindowVisible also asks the desktop window, which a program on
+  // another desktop does not see as visible.
+  bool visible = (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (visible && GetWindowTextW(w, title, 512) > 0 && wcsstr(title, search->text)) {
+    search->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int waitWindow(const wchar_t *text, DWORD timeoutMs, const wchar_t *desktopName) {
+  for (DWORD waited = 0;; waited += 100) {
+    WindowSearch search = {text, nullptr};
+    HDESK desktop = desktopName ? OpenDesktopW(desktopName, 0, FALSE, DESKTOP_ENUMERATE) : nullptr;
+    if (desktop) {
+      EnumDesktopWindows(desktop, matchWindow, reinterpret_cast<LPARAM>(&search));
+      CloseDesktop(desktop);
+    } else if (!desktopName) {
+      EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+    }
+    if (search.found) return 0;
+    if (waited >= timeoutMs) return 1;
+    Sleep(100);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -648,6 +686,8 @@ int main(int argc, char **argv) {
   wchar_t **wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
   if (wargc >= 2 && lstrcmpW(wargv[1], L"--service-pid") == 0) return servicePid();
   if (wargc == 3 && lstrcmpW(wargv[1], L"--linger") == 0) return linger(wargv[2]);
+  if ((wargc == 4 || wargc == 5) && lstrcmpW(wargv[1], L"--wait-window") == 0)
+    return waitWindow(wargv[2], static_cast<DWORD>(_wtoi(wargv[3])), wargc == 5 ? wargv[4] : nullptr);
   if (wargc >= 3 && lstrcmpW(wargv[1], L"--run-and-wait") == 0) {
     std::wstring cmd;
     for (int i = 2; i < wargc; ++i) {
