@@ -22,6 +22,7 @@
 ;   - the provider registered under its CryptoAPI name, in each registry view its architecture
 ;     reads;
 ;   - the key service installed ("-i") and running;
+;   - the client's entry in the Start menu (once the tree builds the client);
 ;   - the uninstaller and its entry in the list of installed programs.
 
 !ifndef UK_FLAVOUR
@@ -304,6 +305,21 @@ Section "-install"
     SetRegView 64
 !endif
 
+  ; The client's entry in the common Start menu, in the folder of the setup's language; the
+  ; folder is recorded so that an upgrade in another language and the uninstaller find it.
+  ReadRegStr $0 HKLM "${UK_UNINSTALL_KEY}" "StartMenuFolder"
+  ${If} $0 != ""
+    Delete "$0\*.lnk"
+    RMDir "$0"
+  ${EndIf}
+!ifdef UK_SHIPS_ORV_KELM_Client
+  CreateDirectory "$SMPROGRAMS\$(UkProductName)"
+  CreateShortCut "$SMPROGRAMS\$(UkProductName)\$(UkProductName).lnk" "$INSTDIR\${UK_CLIENT_EXE}"
+  WriteRegStr HKLM "${UK_UNINSTALL_KEY}" "StartMenuFolder" "$SMPROGRAMS\$(UkProductName)"
+!else
+  DeleteRegValue HKLM "${UK_UNINSTALL_KEY}" "StartMenuFolder"
+!endif
+
   WriteUninstaller "$INSTDIR\${UK_UNINSTALLER}"
   WriteRegStr HKLM "${UK_UNINSTALL_KEY}" "DisplayName" "$(UkProductName)"
   WriteRegStr HKLM "${UK_UNINSTALL_KEY}" "DisplayVersion" "${UK_VERSION}"
@@ -399,6 +415,11 @@ Section "un.remove"
   RMDir /r /REBOOTOK "$UkDir32"
   RMDir "$UkDir32\.."
 !endif
+  ReadRegStr $0 HKLM "${UK_UNINSTALL_KEY}" "StartMenuFolder"
+  ${If} $0 != ""
+    Delete "$0\*.lnk"
+    RMDir "$0"
+  ${EndIf}
   ; Downloaded setups, the version file and the news kept by the programs.
   RMDir /r "$APPDATA\ORVToken"
 

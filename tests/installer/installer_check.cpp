@@ -57,6 +57,7 @@ const wchar_t kSessionKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Mana
 const wchar_t kTokenLib[] = L"ORV_KELM_Q57Tokenlib.dll";
 const wchar_t kProviderDll[] = L"ORV_KELM_csp.dll";
 const wchar_t kServiceExe[] = L"ORV_KELM_KeySrv.exe";
+const wchar_t kClientExe[] = L"ORV_KELM_Client.exe";
 const wchar_t kUninstaller[] = L"Uninstall.exe";
 // Certificates the Plant suite adds, told apart by serial number.
 const uint8_t kOurCertSerial = 0x51, kForeignCertSerial = 0x52;
@@ -426,6 +427,22 @@ TEST(Installed, UninstallerIsListedWithTheSetupsVersion) {
   EXPECT_FALSE(readValue(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName", view).text().empty());
 }
 
+TEST(Installed, StartMenuHasTheClientExactlyWhenItShips) {
+  REGSAM view = is64BitWindows() ? KEY_WOW64_64KEY : 0;
+  RegValue folder = readValue(HKEY_LOCAL_MACHINE, kUninstallKey, L"StartMenuFolder", view);
+  if (!listed(shipped(env(L"UK_STAGE")), kClientExe)) {
+    EXPECT_FALSE(folder.found);
+    return;
+  }
+  ASSERT_TRUE(folder.found);
+  EXPECT_TRUE(samePath(shellFolder(CSIDL_COMMON_PROGRAMS),
+                       folder.text().substr(0, folder.text().find_last_of(L'\\'))));
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((folder.text() + L"\\*.lnk").c_str(), &fd);
+  EXPECT_NE(INVALID_HANDLE_VALUE, h) << narrow(folder.text());
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
+}
+
 // --- Provider --------------------------------------------------------------------------------
 
 TEST(Provider, CryptoApiLoadsItByNameAndItFindsTheTokenLibrary) {
@@ -546,6 +563,13 @@ TEST(Removed, SettingsDownloadsAndUninstallerEntryAreGone) {
   EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, kUserKey));
   EXPECT_FALSE(exists(shellFolder(CSIDL_COMMON_APPDATA) + L"\\ORVToken"));
   EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, kUninstallKey, is64BitWindows() ? KEY_WOW64_64KEY : 0));
+}
+
+TEST(Removed, NoStartMenuEntryIsLeft) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((shellFolder(CSIDL_COMMON_PROGRAMS) + L"\\*UKEY*").c_str(), &fd);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, h) << narrow(fd.cFileName);
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
 }
 
 TEST(Removed, AProgramRunningFromTheFolderWasAskedToQuit) {
