@@ -9,11 +9,15 @@ bash scripts/build.sh native clang win
 
 export WINEPREFIX=$(readlink -f build/wineprefix) WINEDEBUG=-all
 wineserver -k 2>/dev/null || true
+# The GUI tests need a display, and the first Wine process of a wineserver session decides
+# whether the session has one: start the virtual display before Wine.
+bash tests/uicommon/xvfb-fixture.sh start :93 build/xvfb
+export DISPLAY=:93
 wineserver -p
 # Start Wine's own background processes now, detached from this shell's output: started by the
 # first test instead, they would inherit ctest's output pipe and ctest would wait for them.
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-trap 'wineserver -k 2>/dev/null || true' EXIT
+trap 'wineserver -k 2>/dev/null || true; bash tests/uicommon/xvfb-fixture.sh stop :93 build/xvfb' EXIT
 
 status=0 passed=0 failed=0
 for v in native clang win; do
