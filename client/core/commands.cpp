@@ -252,6 +252,13 @@ void CFormatDeviceTask::Run() {
   result_ = rc;
 }
 
+bool RunTaskWithWaitDialog(IClientShell &shell, ITask &task, size_t titleRow) {
+  shell.RunTask(task, LangString(titleRow));
+  if (task.Result() == 0) return true;
+  ShowError(shell, task.TriesLeft(), task.Result());
+  return false;
+}
+
 // ---- the command bar ------------------------------------------------------------------------
 
 std::vector<BarButton> MakeBarButtons() {

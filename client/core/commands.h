@@ -157,6 +157,10 @@ class CFormatDeviceTask : public ITask {
   void *progress_;
 };
 
+// Runs a task behind the wait dialog titled with a text row; a failure is shown with ShowError.
+// True when the task succeeded.
+bool RunTaskWithWaitDialog(IClientShell &shell, ITask &task, size_t titleRow);
+
 // ---- the command bar ------------------------------------------------------------------------
 
 struct BarButton {
