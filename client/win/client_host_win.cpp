@@ -175,6 +175,9 @@ uint32_t UnregisterCertificate(const uint8_t *der, size_t len) {
   if (found) {
     // CertDeleteCertificateFromStore frees the context it is given, also when it fails.
     if (!CertDeleteCertificateFromStore(found)) rc = GetLastError();
+    // Write the deletion back now: a store may otherwise keep it in memory until its last
+    // context is released, and other processes would still find the certificate.
+    else CertControlStore(store.h, 0, CERT_STORE_CTRL_COMMIT, nullptr);
   } else {
     rc = GetLastError();
   }

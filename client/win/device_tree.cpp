@@ -35,7 +35,7 @@ CTreeNode *CTreeCtrlWithCustomDraw::NodeOf(HTREEITEM item) const {
   TVITEMW it{};
   it.mask = TVIF_PARAM | TVIF_HANDLE;
   it.hItem = item;
-  if (!TreeView_GetItem(m_hWnd, &it)) return nullptr;
+  if (!SendMessageW(m_hWnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it))) return nullptr;
   return reinterpret_cast<CTreeNode *>(it.lParam);
 }
 
@@ -58,7 +58,7 @@ HTREEITEM CTreeCtrlWithCustomDraw::Insert(CTreeNode *node, HTREEITEM parent) {
   ins.item.iImage = node->image;
   ins.item.iSelectedImage = node->selectedImage;
   ins.item.lParam = reinterpret_cast<LPARAM>(node);
-  return TreeView_InsertItem(m_hWnd, &ins);
+  return reinterpret_cast<HTREEITEM>(SendMessageW(m_hWnd, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
 }
 
 LRESULT CTreeCtrlWithCustomDraw::OnMouseMove(UINT msg, WPARAM wParam, LPARAM lParam, bool &handled) {
