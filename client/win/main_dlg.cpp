@@ -168,7 +168,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool &) {
   Layout();
 
   if (zksTokenEstablishContext() != 0) SetStatus(LangString(kRowLibraryInitFailed));
-  notice_.Create(normalFont_, boldFont_);
+  notice_.Create(m_hWnd, normalFont_, boldFont_);
 
   for (const GUID &g : kWatchedClasses) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter{};
@@ -622,6 +622,8 @@ LRESULT CMainDlg::OnTreeSelChanged(NMHDR *) {
 void CMainDlg::SelectionChanged() {
   CTreeNode *node = tree_.SelectedNode();
   if (!node) {
+    // Nothing selected: the status line describes nothing either.
+    SetStatus(L"");
     bar_.SetMask(kMaskNoSelection);
     return;
   }

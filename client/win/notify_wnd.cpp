@@ -53,7 +53,7 @@ CNotifyWnd::~CNotifyWnd() {
   if (bitmap_) DeleteObject(bitmap_);
 }
 
-bool CNotifyWnd::Create(HFONT normal, HFONT bold) {
+bool CNotifyWnd::Create(HWND owner, HFONT normal, HFONT bold) {
   normal_ = normal;
   bold_ = bold;
   bitmap_ = static_cast<HBITMAP>(LoadImageW(ui::ThisModule(), MAKEINTRESOURCEW(IDB_NOTICE),
@@ -64,7 +64,8 @@ bool CNotifyWnd::Create(HFONT normal, HFONT bold) {
   w_ = bm.bmWidth + 1;
   h_ = bm.bmHeight;
   RECT r{0, 0, 0, 0};
-  if (!CWindowImpl::Create(L"CNotifyWnd", nullptr, r, WS_POPUP,
+  // Owned by the main window: a notice is no window of its own in the taskbar.
+  if (!CWindowImpl::Create(L"CNotifyWnd", owner, r, WS_POPUP,
                            WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE))
     return false;
   return true;
@@ -82,10 +83,20 @@ void CNotifyWnd::ShowNotice(const std::wstring &text, int slideIn, int stay, int
   Stop();
   text_ = text;
   SetWindowTextW(m_hWnd, text.c_str());
-  RECT wa;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0);
+  // The work area of the screen the owner is on (the primary screen's is the system work area).
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  HMONITOR mon = MonitorFromWindow(GetWindow(m_hWnd, GW_OWNER), MONITOR_DEFAULTTOPRIMARY);
+  RECT wa, screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (mon && GetMonitorInfoW(mon, &mi)) {
+    wa = mi.rcWork;
+    screen = mi.rcMonitor;
+  } else {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0);
+  }
+  work_ = Rect{wa.left - screen.left, wa.top - screen.top, wa.right - screen.left, wa.bottom - screen.top};
+  edge_ = TaskbarEdge(work_, screen.right - screen.left, screen.bottom - screen.top);
   work_ = Rect{wa.left, wa.top, wa.right, wa.bottom};
-  edge_ = TaskbarEdge(work_, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   extent_ = NoticeExtent(edge_, w_, h_);
   stay_ = stay;
   outMs_ = slideOut;

@@ -13,8 +13,8 @@ class CNotifyWnd : public ui::CWindowImpl<CNotifyWnd> {
  public:
   static const Map &GetMessageMap();
   ~CNotifyWnd();
-  // Created hidden; the fonts stay the caller's.
-  bool Create(HFONT normal, HFONT bold);
+  // Created hidden, owned by owner; the fonts stay the caller's.
+  bool Create(HWND owner, HFONT normal, HFONT bold);
   // Restarts the cycle with the new text; times in milliseconds.
   void ShowNotice(const std::wstring &text, int slideIn, int stay, int slideOut);
   void SetTitle(const std::wstring &title) { title_ = title; }

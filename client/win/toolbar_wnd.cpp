@@ -88,7 +88,9 @@ LRESULT VToolBarWnd::OnMouseLeave(UINT, WPARAM, LPARAM, bool &) {
   return 0;
 }
 
-LRESULT VToolBarWnd::OnLButtonDown(UINT, WPARAM, LPARAM, bool &) {
+LRESULT VToolBarWnd::OnLButtonDown(UINT, WPARAM, LPARAM lParam, bool &) {
+  // The button under the press point (a press without a move before it still hits its button).
+  SetHover(BarHitTest(buttons_, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam), Width()));
   if (hover_ >= 0) {
     pressed_ = hover_;
     SetCapture(m_hWnd);
