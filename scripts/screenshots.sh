@@ -7,8 +7,9 @@
 #   bash scripts/screenshots.sh [PROGRAM...]        (default: every program below)
 #
 # Environment: UK_WIN_TREE (default build/win64 when it exists, else build/win), WINEPREFIX
-# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree). Do not run it while
-# the Windows tests run: it points the prefix's "VirtualToken" setting at its own emulator.
+# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_LANGUAGE
+# (one of the languages only, e.g. "zh-CN 2052"). Do not run it while the Windows tests run: it
+# points the prefix's "VirtualToken" setting at its own emulator (and back afterwards).
 #
 # Adding a program: write a driver in its tests (see tests/client/win/client_screens.cpp) and a
 # line in the `drivers` table: name, driver executable, picture names.
@@ -40,8 +41,14 @@ languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 wanted=("$@")
 work=$(mktemp -d)
 xvfb_pid= sim_pid=
+previous=
 cleanup() {
-  "$wine" reg delete 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /f >/dev/null 2>&1 || true
+  # The emulator setting goes back to what it was.
+  if [ -n "$previous" ]; then
+    "$wine" reg add 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /t REG_SZ /d "$previous" /f >/dev/null 2>&1 || true
+  else
+    "$wine" reg delete 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /f >/dev/null 2>&1 || true
+  fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   DISPLAY=$display "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
@@ -64,6 +71,8 @@ sim_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 
 reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
+previous=$("$wine" reg query 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken 2>/dev/null |
+           tr -d '\r' | awk '/VirtualToken/ {print $NF}' || true)
 reg 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /t REG_SZ /d "127.0.0.1:$(cat "$work/port")"
 # Chinese text needs a CJK face behind the names the dialogs ask for.
 for face in "MS Shell Dlg" "MS Shell Dlg 2" "SimSun" "宋体" "楷体" "微软雅黑" "Microsoft Sans Serif" "Tahoma"; do
