@@ -90,6 +90,9 @@ class ClientE2E : public testing::Test {
     PrepareToken();
     RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Client", L"Language", REG_DWORD,
                     &english, sizeof english);
+    // Under Wine the client takes the direct road to the token (no key service), like this test.
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\ORV_KELM_Client.exe", L"Version", REG_SZ,
+                    L"winxp", sizeof L"winxp");
   }
   void TearDown() override {
     if (process) {
