@@ -90,6 +90,7 @@ const CMainDlg::Map &CMainDlg::GetMessageMap() {
       Map::Message(WM_DEVICECHANGE, &CMainDlg::OnDeviceChange),
       Map::Message(WM_TIMER, &CMainDlg::OnTimer),
       Map::Message(kCertificatesChanged, &CMainDlg::OnCertificatesChanged),
+      Map::Message(WM_CONTEXTMENU, &CMainDlg::OnContextMenu),
       Map::Command(ID_APP_EXIT, &CMainDlg::OnExit),
       Map::Command(ID_OPEN, &CMainDlg::OnOpen),
       Map::Command(ID_LANGUAGE_SIMPLIFIED, &CMainDlg::OnLanguage),
@@ -247,18 +248,11 @@ RECT CMainDlg::AboutRect() const {
 }
 
 LRESULT CMainDlg::OnPaint(UINT, WPARAM, LPARAM, bool &) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(m_hWnd, &ps);
-  RECT rc;
-  GetClientRect(m_hWnd, &rc);
-  HDC mem = CreateCompatibleDC(dc);
-  HBITMAP bmp = CreateCompatibleBitmap(dc, rc.right, rc.bottom);
-  HGDIOBJ oldBmp = SelectObject(mem, bmp);
-  HBRUSH bg = CreateSolidBrush(ui::kDialogBackground);
-  FillRect(mem, &rc, bg);
-  DeleteObject(bg);
+  ui::CPaintBuffer paint(m_hWnd, ui::kDialogBackground);
+  HDC mem = paint.Dc();
+  const RECT &rc = paint.Client();
 
-  HDC src = CreateCompatibleDC(dc);
+  HDC src = CreateCompatibleDC(mem);
   if (header_) {
     HGDIOBJ o = SelectObject(src, header_);
     BitBlt(mem, 0, 0, rc.right, headerHeight_, src, 0, 0, SRCCOPY);
@@ -272,7 +266,6 @@ LRESULT CMainDlg::OnPaint(UINT, WPARAM, LPARAM, bool &) {
   }
   DeleteDC(src);
 
-  SetBkMode(mem, TRANSPARENT);
   // The product name beside the header's emblem, and the About link in the hot area.
   HGDIOBJ oldFont = SelectObject(mem, boldFont_);
   SetTextColor(mem, RGB(255, 255, 255));
@@ -295,12 +288,6 @@ LRESULT CMainDlg::OnPaint(UINT, WPARAM, LPARAM, bool &) {
   RECT status{10, footerTop + 10, rc.right - 10, rc.bottom - 2};
   DrawTextW(mem, status_.c_str(), int(status_.size()), &status, DT_LEFT | DT_WORDBREAK);
   SelectObject(mem, oldFont);
-
-  BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-  SelectObject(mem, oldBmp);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  EndPaint(m_hWnd, &ps);
   return 0;
 }
 
@@ -648,18 +635,37 @@ LRESULT CMainDlg::OnTreeRightClick(NMHDR *) {
   HTREEITEM item = tree_.ItemAt(client);
   if (!item) return 0;
   TreeView_SelectItem(tree_.m_hWnd, item);
-  CTreeNode *node = tree_.NodeOf(item);
-  if (!node) return 0;
-  // Every command the node allows, in the order of the command bits.
+  ShowNodeMenu(pt);
+  return 1;
+}
+
+// The context key or Shift+F10 in the tree: the menu of the selected node, below its item.
+LRESULT CMainDlg::OnContextMenu(UINT, WPARAM wParam, LPARAM lParam, bool &handled) {
+  if (reinterpret_cast<HWND>(wParam) != tree_.m_hWnd || lParam != -1) {
+    handled = false;
+    return 0;
+  }
+  HTREEITEM item = TreeView_GetSelection(tree_.m_hWnd);
+  RECT r;
+  if (!item || !TreeView_GetItemRect(tree_.m_hWnd, item, &r, TRUE)) return 0;
+  POINT pt{r.left, r.bottom};
+  ClientToScreen(tree_.m_hWnd, &pt);
+  ShowNodeMenu(pt);
+  return 0;
+}
+
+// Every command the selected node allows, in the order of the command bits.
+void CMainDlg::ShowNodeMenu(POINT screen) {
+  CTreeNode *node = tree_.SelectedNode();
+  if (!node) return;
   HMENU menu = CreatePopupMenu();
   for (int i = 0; i < kCommandCount; ++i) {
     uint32_t bit = 1u << i;
     if ((node->mask & bit) && CommandTextRow(bit))
       AppendMenuW(menu, MF_STRING, ID_NODE_COMMAND + UINT(i), LangString(CommandTextRow(bit)));
   }
-  TrackPopupMenu(menu, TPM_RIGHTBUTTON, pt.x, pt.y, 0, m_hWnd, nullptr);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, screen.x, screen.y, 0, m_hWnd, nullptr);
   DestroyMenu(menu);
-  return 1;
 }
 
 void CMainDlg::OnNodeCommand(UINT id, UINT, HWND) { OnCommand(1u << (id - ID_NODE_COMMAND)); }

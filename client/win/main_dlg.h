@@ -77,6 +77,8 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   LRESULT OnTreeSelChanged(NMHDR *);
   LRESULT OnTreeDoubleClick(NMHDR *);
   LRESULT OnTreeRightClick(NMHDR *);
+  LRESULT OnContextMenu(UINT, WPARAM, LPARAM, bool &);
+  void ShowNodeMenu(POINT screen);
   LRESULT OnTreeCustomDraw(NMHDR *);
   LRESULT OnTooltipText(NMHDR *);
 

@@ -4,6 +4,7 @@
 
 #include "client_text.h"
 #include "resource.h"
+#include "ui_look.h"
 
 namespace client {
 
@@ -111,17 +112,9 @@ LRESULT VToolBarWnd::OnLButtonUp(UINT, WPARAM, LPARAM lParam, bool &) {
 }
 
 LRESULT VToolBarWnd::OnPaint(UINT, WPARAM, LPARAM, bool &) {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(m_hWnd, &ps);
-  RECT rc;
-  GetClientRect(m_hWnd, &rc);
-  HDC mem = CreateCompatibleDC(dc);
-  HBITMAP bmp = CreateCompatibleBitmap(dc, rc.right, rc.bottom);
-  HGDIOBJ oldBmp = SelectObject(mem, bmp);
-
-  HBRUSH bg = CreateSolidBrush(RGB(245, 247, 249));
-  FillRect(mem, &rc, bg);
-  DeleteObject(bg);
+  ui::CPaintBuffer paint(m_hWnd, RGB(245, 247, 249));
+  HDC mem = paint.Dc();
+  const RECT &rc = paint.Client();
   static const COLORREF edge[5] = {RGB(219, 225, 231), RGB(210, 218, 226), RGB(201, 210, 220),
                                    RGB(193, 203, 215), RGB(184, 196, 209)};
   for (int i = 0; i < 5; ++i) {
@@ -132,7 +125,6 @@ LRESULT VToolBarWnd::OnPaint(UINT, WPARAM, LPARAM, bool &) {
   }
 
   HGDIOBJ oldFont = SelectObject(mem, font_);
-  SetBkMode(mem, TRANSPARENT);
   int left = (rc.right - 5 - kBarButtonWidth) / 2;
   int n = 0;
   for (size_t i = 0; i < buttons_.size(); ++i) {
@@ -152,11 +144,6 @@ LRESULT VToolBarWnd::OnPaint(UINT, WPARAM, LPARAM, bool &) {
     DrawTextW(mem, text, -1, &t, DT_CENTER | DT_TOP | DT_SINGLELINE | DT_END_ELLIPSIS);
   }
   SelectObject(mem, oldFont);
-  BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-  SelectObject(mem, oldBmp);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  EndPaint(m_hWnd, &ps);
   return 0;
 }
 

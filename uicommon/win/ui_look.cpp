@@ -28,6 +28,26 @@ int PointsToHeight(int points) {
   return h;
 }
 
+CPaintBuffer::CPaintBuffer(HWND wnd, COLORREF background) : wnd_(wnd) {
+  dc_ = BeginPaint(wnd, &ps_);
+  GetClientRect(wnd, &rc_);
+  mem_ = CreateCompatibleDC(dc_);
+  bmp_ = CreateCompatibleBitmap(dc_, rc_.right > 0 ? rc_.right : 1, rc_.bottom > 0 ? rc_.bottom : 1);
+  old_ = SelectObject(mem_, bmp_);
+  HBRUSH b = CreateSolidBrush(background);
+  FillRect(mem_, &rc_, b);
+  DeleteObject(b);
+  SetBkMode(mem_, TRANSPARENT);
+}
+
+CPaintBuffer::~CPaintBuffer() {
+  BitBlt(dc_, 0, 0, rc_.right, rc_.bottom, mem_, 0, 0, SRCCOPY);
+  SelectObject(mem_, old_);
+  DeleteObject(bmp_);
+  DeleteDC(mem_);
+  EndPaint(wnd_, &ps_);
+}
+
 CDialogLook::CDialogLook(HFONT font)
     : brush_(CreateSolidBrush(kDialogBackground)), font_(font) {}
 

@@ -20,6 +20,26 @@ inline HFONT MakeDialogFont(int weight = FW_NORMAL) { return MakeFont(nullptr, -
 // The LOGFONT height of a point size on the screen (for "14-point" fonts).
 int PointsToHeight(int points);
 
+// Double-buffered painting for WM_PAINT: draw into Dc(), a bitmap as large as the client area
+// and filled with the background colour; it reaches the window when the object ends.
+class CPaintBuffer {
+ public:
+  CPaintBuffer(HWND wnd, COLORREF background);
+  ~CPaintBuffer();
+  CPaintBuffer(const CPaintBuffer &) = delete;
+  CPaintBuffer &operator=(const CPaintBuffer &) = delete;
+  HDC Dc() const { return mem_; }
+  const RECT &Client() const { return rc_; }
+
+ private:
+  HWND wnd_;
+  PAINTSTRUCT ps_;
+  HDC dc_, mem_;
+  HBITMAP bmp_;
+  HGDIOBJ old_;
+  RECT rc_;
+};
+
 // What a dialog looks like: background brush, font for its children, flat buttons. One object
 // serves any number of dialogs (CDialogBase::UseLook); it owns its brush and font.
 class CDialogLook {

@@ -275,6 +275,38 @@ TEST_F(ClientE2E, CommandBarClickRunsTheCommandUnderThePointer) {
   EXPECT_EQ(L"Information update", Text(Notice()));
 }
 
+TEST_F(ClientE2E, ContextMenuOffersTheNodesCommandsAndRegistersByHand) {
+  process = Start();
+  ASSERT_TRUE(WaitFor([&] { return Main() && IsWindowVisible(Main()) && Block() == Expected(); }));
+  {
+    RemoteTree t(Tree());
+    HTREEITEM root = t.Next(nullptr, TVGN_ROOT);
+    SendMessageW(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(t.Next(root, TVGN_CHILD)));
+  }
+  // The context key on the selected certificate opens the menu of its commands (in bit order:
+  // Export, View Certificate, Register, Unregister, ...); the user picks an entry with the arrow
+  // keys and Enter.
+  auto choose = [&](int position) {
+    PostMessageW(Tree(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Tree()), -1);
+    HWND menuWnd = nullptr;
+    if (!WaitFor([&] { return (menuWnd = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menuWnd); }, 5000))
+      return false;
+    for (int i = 0; i <= position; ++i) PostMessageW(menuWnd, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(menuWnd, WM_KEYDOWN, VK_RETURN, 0);
+    return WaitFor([&] { return !IsWindowVisible(FindWindowW(L"#32768", nullptr)); }, 5000);
+  };
+  ASSERT_TRUE(choose(3));  // Unregister
+  EXPECT_TRUE(WaitFor([&] { return !FindInMy(exchangeCn).found; }));
+  EXPECT_TRUE(WaitFor([&] { return Notice() && Text(Notice()) == L"Certificate unregistered"; }));
+  EXPECT_TRUE(FindInMy(signatureCn).found);
+  ASSERT_TRUE(choose(2));  // Register
+  EXPECT_TRUE(WaitFor([&] { return FindInMy(exchangeCn).found; }));
+  EXPECT_TRUE(WaitFor([&] { return Notice() && Text(Notice()) == L"Certificate registered!"; }));
+  StoreEntry e = FindInMy(exchangeCn);
+  EXPECT_EQ(1u, e.keySpec);
+  EXPECT_EQ(Widen(container), e.container);
+}
+
 TEST_F(ClientE2E, CertificateChangeSignalRefreshesAndIsReset) {
   process = Start(L"/min");
   ASSERT_TRUE(WaitFor([&] { return Main() && Block() == Expected(); }));
