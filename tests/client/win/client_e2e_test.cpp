@@ -191,9 +191,16 @@ TEST_F(ClientE2E, TreeStoreRemovalLanguageSecondInstanceAndExit) {
   EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process, 0));
   EXPECT_EQ(Expected(), Block());
 
-  // Language: title, bar and the stored choice follow the menu.
+  // Language: title, tray tip, bar and the stored choice follow the menu.
+  auto tipIs = [](const std::wstring &t) {
+    for (const auto &tip : TrayTips())
+      if (tip == t) return true;
+    return false;
+  };
+  EXPECT_TRUE(WaitFor([&] { return tipIs(L"UKEY Client for ORV "); }, 5000)) << Narrow(TrayTips());
   PostMessageW(Main(), WM_COMMAND, kSimplified, 0);
   EXPECT_TRUE(WaitFor([&] { return Text(Main()) == L"索伦银行个人网银向导"; }));
+  EXPECT_TRUE(WaitFor([&] { return tipIs(L"索伦银行个人网银向导"); }, 5000)) << Narrow(TrayTips());
   EXPECT_TRUE(WaitFor([&] { return Text(Bar()).find(L"刷新") != std::wstring::npos; })) << Text(Bar()).size();
   EXPECT_TRUE(WaitFor([&] { return ReadLanguage() == 2052u; })) << ReadLanguage();
   EXPECT_TRUE(WaitFor([&] { return Block() == Expected(); }));

@@ -49,30 +49,52 @@ inline std::string Narrow(const std::vector<std::wstring> &lines) {
 }
 
 // Reads tree items of another process through memory allocated in that process.
-class RemoteTree {
+// Memory in the process that owns a window, for the messages whose arguments point at buffers.
+class RemoteMemory {
  public:
-  explicit RemoteTree(HWND tree) : tree_(tree) {
+  explicit RemoteMemory(HWND wnd) {
     DWORD pid = 0;
-    GetWindowThreadProcessId(tree, &pid);
+    GetWindowThreadProcessId(wnd, &pid);
     proc_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
     if (proc_) mem_ = VirtualAllocEx(proc_, nullptr, 8192, MEM_COMMIT, PAGE_READWRITE);
   }
-  ~RemoteTree() {
+  ~RemoteMemory() {
     if (mem_) VirtualFreeEx(proc_, mem_, 0, MEM_RELEASE);
     if (proc_) CloseHandle(proc_);
   }
+  RemoteMemory(const RemoteMemory &) = delete;
+  RemoteMemory &operator=(const RemoteMemory &) = delete;
   bool ok() const { return mem_ != nullptr; }
+  // Address in the other process of byte `offset` of the block.
+  template <class T>
+  T *At(size_t offset) const { return reinterpret_cast<T *>(static_cast<char *>(mem_) + offset); }
+  void Write(size_t offset, const void *data, size_t n) { WriteProcessMemory(proc_, At<char>(offset), data, n, nullptr); }
+  void Read(size_t offset, void *data, size_t n) { ReadProcessMemory(proc_, At<char>(offset), data, n, nullptr); }
+  std::wstring ReadText(size_t offset, size_t chars) {
+    std::vector<wchar_t> buf(chars + 1, 0);
+    ReadProcessMemory(proc_, At<char>(offset), buf.data(), chars * sizeof(wchar_t), nullptr);
+    return buf.data();
+  }
+
+ private:
+  HANDLE proc_ = nullptr;
+  void *mem_ = nullptr;
+};
+
+// Reads tree items of another process.
+class RemoteTree {
+ public:
+  explicit RemoteTree(HWND tree) : tree_(tree), mem_(tree) {}
+  bool ok() const { return mem_.ok(); }
   std::wstring ItemText(HTREEITEM item) {
     TVITEMW it{};
     it.mask = TVIF_TEXT | TVIF_HANDLE;
     it.hItem = item;
-    it.pszText = reinterpret_cast<wchar_t *>(static_cast<char *>(mem_) + 1024);
+    it.pszText = mem_.At<wchar_t>(1024);
     it.cchTextMax = 1024;
-    WriteProcessMemory(proc_, mem_, &it, sizeof it, nullptr);
-    if (!SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(mem_))) return L"?";
-    wchar_t buf[1024] = {0};
-    ReadProcessMemory(proc_, static_cast<char *>(mem_) + 1024, buf, sizeof buf - 2, nullptr);
-    return buf;
+    mem_.Write(0, &it, sizeof it);
+    if (!SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(mem_.At<char>(0)))) return L"?";
+    return mem_.ReadText(1024, 1023);
   }
   HTREEITEM Next(HTREEITEM item, UINT how) {
     return reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
@@ -89,9 +111,53 @@ class RemoteTree {
 
  private:
   HWND tree_;
-  HANDLE proc_ = nullptr;
-  void *mem_ = nullptr;
+  RemoteMemory mem_;
 };
+
+struct TrayTipSearch {
+  DWORD shell;
+  std::vector<std::wstring> *tips;
+};
+
+inline BOOL CALLBACK CollectTrayTips(HWND w, LPARAM p) {
+  TrayTipSearch *c = reinterpret_cast<TrayTipSearch *>(p);
+  wchar_t cls[64];
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (!GetClassNameW(w, cls, 64) || lstrcmpiW(cls, L"tooltips_class32") || (c->shell && pid != c->shell))
+    return TRUE;
+  RemoteMemory mem(w);
+  if (!mem.ok()) return TRUE;
+  int n = int(SendMessageW(w, TTM_GETTOOLCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    TTTOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    mem.Write(0, &ti, sizeof ti);
+    if (!SendMessageW(w, TTM_ENUMTOOLSW, WPARAM(i), reinterpret_cast<LPARAM>(mem.At<char>(0)))) continue;
+    // The tool as the control filled it in, then its text into the remote buffer.
+    TTTOOLINFOW got{};
+    mem.Read(0, &got, sizeof got);
+    got.cbSize = sizeof got;
+    got.lpszText = mem.At<wchar_t>(1024);
+    mem.Write(0, &got, sizeof got);
+    SendMessageW(w, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(mem.At<char>(0)));
+    std::wstring text = mem.ReadText(1024, 511);
+    if (!text.empty()) c->tips->push_back(text);
+  }
+  return TRUE;
+}
+
+// The tips of the notification-area icons: the texts of the tools of every tooltip window that
+// belongs to the process showing the notification area (the shell), read in that process.
+inline std::vector<std::wstring> TrayTips() {
+  std::vector<std::wstring> tips;
+  HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  DWORD shell = 0;
+  if (tray) GetWindowThreadProcessId(tray, &shell);
+  TrayTipSearch ctx{shell, &tips};
+  EnumWindows(CollectTrayTips, reinterpret_cast<LPARAM>(&ctx));
+  return tips;
+}
 
 // A certificate for a token key pair, issued by a test CA whose key lives in Wine's software
 // provider: subject CN, the token's public key, SHA-1 with RSA.
