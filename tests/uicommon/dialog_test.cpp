@@ -109,15 +109,17 @@ TEST(DialogMessageMap, RoutesCommandsNotificationsAndMessagesThroughTheTable) {
   EXPECT_EQ(nullptr, dlg.m_hWnd);
 }
 
+// Presses OK of the test dialog once it runs its own loop.
+void CALLBACK PressOk(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HWND w = FindWindowW(L"#32770", L"模板");
+  if (w) SendMessageW(GetDlgItem(w, IDOK), BM_CLICK, 0, 0);
+}
+
 TEST(DialogMessageMap, ModalDialogEndsWithTheHandlersValue) {
   CProbeDlg dlg;
   dlg.okResult = 1234;
-  // Press OK once the dialog runs its own loop.
-  SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    HWND w = FindWindowW(L"#32770", L"模板");
-    if (w) SendMessageW(GetDlgItem(w, IDOK), BM_CLICK, 0, 0);
-  });
+  SetTimer(nullptr, 0, 10, PressOk);
   EXPECT_EQ(1234, dlg.DoModal(nullptr));
   EXPECT_EQ(nullptr, dlg.m_hWnd);
 }
