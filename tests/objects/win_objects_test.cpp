@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/capi_key_blob.h"
 #include "uk_tokenlib.h"
 #include "uk_tokensim_client.h"
 
@@ -54,18 +55,7 @@ bool cryptoApiVerifies(const UK_RSA_PUBLIC_KEY &pub, const Bytes &msg, const Byt
   HCRYPTPROV prov = 0;
   if (!CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
     return false;
-  Bytes blob(sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + 128);
-  auto *bh = reinterpret_cast<BLOBHEADER *>(blob.data());
-  bh->bType = PUBLICKEYBLOB;
-  bh->bVersion = CUR_BLOB_VERSION;
-  bh->aiKeyAlg = CALG_RSA_KEYX;
-  auto *rk = reinterpret_cast<RSAPUBKEY *>(blob.data() + sizeof(BLOBHEADER));
-  rk->magic = 0x31415352;  // "RSA1"
-  rk->bitlen = 1024;
-  rk->pubexp = 0;
-  for (int i = 0; i < 4; ++i) rk->pubexp |= DWORD(pub.exponent[127 - i]) << (8 * i);
-  for (int i = 0; i < 128; ++i)
-    blob[sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + i] = pub.modulus[127 - i];
+  Bytes blob = uktest::CspPublicKeyBlob(pub);
   HCRYPTKEY key = 0;
   HCRYPTHASH hash = 0;
   bool ok = false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../../common/capi_key_blob.h"
 #include "uk_tokenlib.h"
 
 namespace e2e {
@@ -162,17 +163,7 @@ inline std::vector<std::wstring> TrayTips() {
 // A certificate for a token key pair, issued by a test CA whose key lives in Wine's software
 // provider: subject CN, the token's public key, SHA-1 with RSA.
 inline Bytes IssueCertificate(HCRYPTPROV ca, const std::wstring &cn, const UK_RSA_PUBLIC_KEY &pub) {
-  Bytes blob(sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + 128);
-  auto *bh = reinterpret_cast<BLOBHEADER *>(blob.data());
-  bh->bType = PUBLICKEYBLOB;
-  bh->bVersion = CUR_BLOB_VERSION;
-  bh->aiKeyAlg = CALG_RSA_KEYX;
-  auto *rk = reinterpret_cast<RSAPUBKEY *>(blob.data() + sizeof(BLOBHEADER));
-  rk->magic = 0x31415352;
-  rk->bitlen = 1024;
-  rk->pubexp = 0;
-  for (int i = 0; i < 4; ++i) rk->pubexp |= DWORD(pub.exponent[127 - i]) << (8 * i);
-  for (int i = 0; i < 128; ++i) blob[sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + i] = pub.modulus[127 - i];
+  Bytes blob = uktest::CspPublicKeyBlob(pub);
   BYTE *rsaDer = nullptr;
   DWORD rsaLen = 0;
   if (!CryptEncodeObjectEx(X509_ASN_ENCODING, RSA_CSP_PUBLICKEYBLOB, blob.data(), CRYPT_ENCODE_ALLOC_FLAG,
