@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../../common/capi_key_blob.h"
+#include "../../common/win_signature_check.h"
 #include "uk_tokenlib.h"
 
 namespace e2e {
@@ -163,7 +163,7 @@ inline std::vector<std::wstring> TrayTips() {
 // A certificate for a token key pair, issued by a test CA whose key lives in Wine's software
 // provider: subject CN, the token's public key, SHA-1 with RSA.
 inline Bytes IssueCertificate(HCRYPTPROV ca, const std::wstring &cn, const UK_RSA_PUBLIC_KEY &pub) {
-  Bytes blob = uktest::CspPublicKeyBlob(pub);
+  Bytes blob = wintest::publicKeyBlob(pub);
   BYTE *rsaDer = nullptr;
   DWORD rsaLen = 0;
   if (!CryptEncodeObjectEx(X509_ASN_ENCODING, RSA_CSP_PUBLICKEYBLOB, blob.data(), CRYPT_ENCODE_ALLOC_FLAG,
