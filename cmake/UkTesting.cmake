@@ -82,3 +82,28 @@ endfunction()
 
 # uk_add_token_test: Windows tests that run against the token emulator.
 include(${CMAKE_CURRENT_LIST_DIR}/UkTokensim.cmake)
+
+# uk_require_display(TEST): a Windows test that creates windows runs with DISPLAY=${UK_GUI_DISPLAY}
+# and requires the ctest fixture "xvfb", which starts Xvfb there unless an X server already runs
+# (scripts/test.sh starts one before Wine, since the first Wine process of a wineserver session
+# decides whether the session has a display). uk_add_gui_test(NAME ...) is uk_add_test plus that.
+set(UK_GUI_DISPLAY ":93" CACHE STRING "X display of the GUI tests")
+function(uk_require_display name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "DISPLAY=${UK_GUI_DISPLAY}")
+  set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED xvfb)
+  get_property(have GLOBAL PROPERTY UK_XVFB_FIXTURE)
+  if(have)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY UK_XVFB_FIXTURE ON)
+  set(script ${CMAKE_SOURCE_DIR}/tests/uicommon/xvfb-fixture.sh)
+  add_test(NAME xvfb_start COMMAND bash ${script} start ${UK_GUI_DISPLAY} ${CMAKE_BINARY_DIR}/xvfb)
+  add_test(NAME xvfb_stop COMMAND bash ${script} stop ${UK_GUI_DISPLAY} ${CMAKE_BINARY_DIR}/xvfb)
+  set_tests_properties(xvfb_start PROPERTIES FIXTURES_SETUP xvfb TIMEOUT 30)
+  set_tests_properties(xvfb_stop PROPERTIES FIXTURES_CLEANUP xvfb TIMEOUT 30)
+endfunction()
+
+function(uk_add_gui_test name)
+  uk_add_test(${name} ${ARGN})
+  uk_require_display(${name})
+endfunction()
