@@ -98,7 +98,9 @@ uint32_t Provider::openDeviceSession(UK_DEV_INFO *dev, Session variant, Containe
   // being left behind with its device handle.
   if (dev->connection) tl_.disconnect(dev);
   uint32_t r = tl_.connect(dev, 1);
-  if (r == kTokDefaultPin && changeDefaultPin(dev) == kOk) {
+  if (r == kTokDefaultPin) {
+    // The factory PIN must be changed first; a refusal or a failed change ends the operation.
+    if ((r = changeDefaultPin(dev)) != kOk) return r;
     if (dev->connection) tl_.disconnect(dev);
     r = tl_.connect(dev, 1);
   }
