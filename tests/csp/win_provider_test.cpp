@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../win/pe_image.h"
+#include "win_registration.h"
 #include "uk_tokenlib.h"
 #include "uk_tokensim_client.h"
 
@@ -20,18 +21,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const char kProvider[] = "ZV UKey for ORV Cryptographic Service Provider";
+const char *const kProvider = csptest::kProviderName;
 const char kPin[] = "123456";
 constexpr DWORD kNteBadKeyset = 0x80090016u;
 constexpr DWORD kScardNoReaders = 0x8010002Eu;
 
-std::string moduleDir() {
-  char path[MAX_PATH];
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  *strrchr(path, '\\') = 0;
-  return path;
-}
-std::string providerDll() { return moduleDir() + "\\ORV_KELM_csp.dll"; }
+using csptest::providerDll;
 
 std::string hex(const Bytes &b) {
   std::string s;
@@ -57,21 +52,9 @@ std::string dataFile(const char *name) {
   return std::string("Z:") + (dir ? dir : ".") + "/" + name;
 }
 
-// Registers the provider in the prefix the way the installer does.
 class Registration : public testing::Environment {
  public:
-  void SetUp() override {
-    HKEY key = nullptr;
-    std::string name = std::string("SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\") + kProvider;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    std::string image = providerDll();
-    DWORD type = PROV_RSA_FULL;
-    RegSetValueExA(key, "Image Path", 0, REG_SZ, reinterpret_cast<const BYTE *>(image.c_str()),
-                   DWORD(image.size() + 1));
-    RegSetValueExA(key, "Type", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&type), sizeof type);
-    RegCloseKey(key);
-  }
+  void SetUp() override { ASSERT_TRUE(csptest::registerProvider()); }
 };
 testing::Environment *const gRegistration = testing::AddGlobalTestEnvironment(new Registration);
 
