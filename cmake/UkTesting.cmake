@@ -12,6 +12,13 @@ if(NOT TARGET gtest)
   endforeach()
 endif()
 
+# Windows trees: the Wine loader of this tree's architecture (the toolchain's emulator) and the
+# environment every Windows test and set-up step runs with; shell drivers get the loader as $WINE.
+if(UK_WINDOWS)
+  set(UK_WINE ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set(UK_WINE_ENV "WINEPREFIX=${UK_WINEPREFIX}" "WINE=${UK_WINE}" "WINEDEBUG=-all")
+endif()
+
 # uk_add_test(NAME SOURCES ... [LIBS ...] [LABELS ...] [SERIAL])
 # One test program is one ctest entry. Windows test programs run under Wine in the project's
 # own prefix; SERIAL marks tests that share machine-wide state (registry, named objects, files).
@@ -25,7 +32,8 @@ function(uk_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   set(env ${T_ENV})
   if(UK_WINDOWS)
-    list(APPEND env "WINEPREFIX=${UK_WINEPREFIX}" "WINEDEBUG=-all,err+module" "WINEDLLOVERRIDES=mshtml=,mscoree=")
+    list(APPEND env "WINEPREFIX=${UK_WINEPREFIX}" "WINE=${UK_WINE}" "WINEDEBUG=-all,err+module"
+         "WINEDLLOVERRIDES=mshtml=,mscoree=")
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
@@ -39,10 +47,25 @@ function(uk_add_test name)
   endif()
 endfunction()
 
-# uk_deliverable(TARGET): a shipped Windows binary. Statically linked against the win32-model C++
+# uk_wine_winxp(TEST PROGRAM): before TEST runs, Wine reports Windows XP to PROGRAM (an .exe
+# file name) alone, through its application-defaults key, so that the token library in it takes
+# the direct device road without a key service while every other program of the prefix keeps the
+# default version.
+function(uk_wine_winxp test program)
+  add_test(NAME ${test}_winxp
+           COMMAND ${UK_WINE} reg add "HKCU\\Software\\Wine\\AppDefaults\\${program}"
+                   /v Version /t REG_SZ /d winxp /f)
+  set_tests_properties(${test}_winxp PROPERTIES FIXTURES_SETUP ${test}_winxp
+                       ENVIRONMENT "${UK_WINE_ENV}")
+  set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED ${test}_winxp)
+endfunction()
+
+# uk_deliverable(TARGET): a shipped Windows binary (listed in the tree's deliverables.txt, which
+# the checks of the built files read). Statically linked against the win32-model C++
 # runtime (see cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex.
 function(uk_deliverable target)
   if(UK_WINDOWS)
+    set_property(GLOBAL APPEND PROPERTY UK_DELIVERABLES ${target})
     set_target_properties(${target} PROPERTIES
       RULE_LAUNCH_LINK "${CMAKE_SOURCE_DIR}/cmake/link-win32-runtime.sh")
     target_link_options(${target} PRIVATE -static)

@@ -9,13 +9,24 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 step() { printf '\n== %s\n' "$*"; }
 
-step "set-up (packages, Wine prefix)"
+step "set-up (packages, Wine prefixes)"
 bash scripts/setup.sh
-step "build (native tools and the Windows deliverables)"
-bash scripts/build.sh native win >/dev/null
+uk_top=$top
+. scripts/wine-env.sh
+# The 32-bit deliverables where this machine can execute 32-bit code, else the 64-bit ones.
+tree=${uk_trees[0]}
+step "build (native tools and the Windows deliverables, tree \"$tree\")"
+if [ "$tree" = win ]; then
+  echo "this machine runs 32-bit code: the demonstration uses the i686 (32-bit Windows) build"
+else
+  echo "the demonstration uses the x86-64 (64-bit Windows) build: $uk_win32_reason"
+fi
+bash scripts/build.sh native "$tree" >/dev/null
 
-export WINEPREFIX=$(readlink -f build/wineprefix) WINEDEBUG=-all
-bin=build/win/bin
+uk_use_tree "$tree"
+wine() { "$WINE" "$@"; }
+wpath() { "$WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+bin=build/$tree/bin
 sim=build/native/bin/tokensim
 work=$(mktemp -d /tmp/ukey-demo.XXXXXX)
 regkey='HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer'
@@ -62,10 +73,10 @@ step "list the tokens (through the key service)"
 tool list
 step "generate a key pair in container \"demo\" on the token"
 tool_pin genkey demo
-tool export-pubkey demo -o "$(winepath -w "$work/demo.pem")"
+tool export-pubkey demo -o "$(wpath "$work/demo.pem")"
 step "sign a file's SHA-1 digest on the token (the tool waits for the button)"
 printf 'Transfer 100.00 to account 6222 0000 1111 2222\n' >"$work/order.txt"
-tool_pin sign demo "$(winepath -w "$work/order.txt")" -o "$(winepath -w "$work/order.sig")"
+tool_pin sign demo "$(wpath "$work/order.txt")" -o "$(wpath "$work/order.sig")"
 step "verify the signature with OpenSSL"
 openssl dgst -sha1 -verify "$work/demo.pem" -signature "$work/order.sig" "$work/order.txt"
 step "the APDUs the token received for the signature (from the emulator's trace)"

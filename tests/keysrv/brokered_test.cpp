@@ -14,6 +14,17 @@
 
 namespace {
 
+// The folder of the key service to install: this program's own, or UK_KEYSRV_DIR (a Windows
+// path), which pairs this program's token library with the service of the other architecture.
+std::string serviceDir() {
+  char dir[MAX_PATH];
+  DWORD n = GetEnvironmentVariableA("UK_KEYSRV_DIR", dir, sizeof dir);
+  if (n == 0 || n >= sizeof dir) return testrun::binDir();
+  std::string d(dir);
+  if (d.back() != '\\') d += '\\';
+  return d;
+}
+
 bool brokeredSystem() {
   OSVERSIONINFOA v;
   ZeroMemory(&v, sizeof(v));
@@ -48,7 +59,7 @@ class BrokeredThroughService : public ::testing::Test {
     serial_ = tokensim::uniqueSerial("K");
     ASSERT_TRUE(sim_.createToken(serial_, {{"label", "KeySrvBroker"}})) << sim_.lastError();
     svctest::removeServiceIfPresent();
-    testrun::RunResult r = testrun::run("\"" + testrun::binDir() + "ORV_KELM_KeySrv.exe\" -i");
+    testrun::RunResult r = testrun::run("\"" + serviceDir() + "ORV_KELM_KeySrv.exe\" -i");
     ASSERT_EQ(0u, r.exitCode) << r.out;
     scm_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(nullptr, scm_);

@@ -103,7 +103,10 @@ TEST(Records, LayoutMatchesWhatCallersIndexInto) {
   EXPECT_EQ(591u + sizeof(void *), sizeof(UK_DEV_INFO));
   EXPECT_EQ(sizeof(UK_DEV_INFO) - 1, offsetof(UK_DEV_INFO, callerDataBLen));
 #ifdef UK_TEST_DLL
-  EXPECT_EQ(595u, sizeof(UK_DEV_INFO));  // the 32-bit record as Windows callers see it
+  // The record as Windows callers see it: 595 bytes in 32-bit processes; in 64-bit ones the
+  // connection pointer is 8 bytes wide and everything after it moves by 4.
+  EXPECT_EQ(sizeof(void *) == 4 ? 595u : 599u, sizeof(UK_DEV_INFO));
+  EXPECT_EQ(sizeof(void *) == 4 ? 529u : 533u, offsetof(UK_DEV_INFO, reserved));
 #endif
 }
 

@@ -4,6 +4,8 @@
 #   tokensim-fixture.sh start|stop TOKENSIM STATE_DIR
 set -euo pipefail
 action=$1 sim=$2 dir=$3
+# The Wine loader of the tree under test (ctest passes it as $WINE).
+wine=${WINE:-wine}
 key='HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer'
 
 stop_running() {
@@ -35,15 +37,15 @@ case "$action" in
       exit 1
     fi
     port=$(cat "$dir/port")
-    wine reg add "$key" /v VirtualToken /t REG_SZ /d "127.0.0.1:$port" /f >/dev/null
+    "$wine" reg add "$key" /v VirtualToken /t REG_SZ /d "127.0.0.1:$port" /f >/dev/null
     echo "token emulator on 127.0.0.1:$port, state in $dir/state"
     ;;
   stop)
     port=$(cat "$dir/port" 2>/dev/null || true)
     stop_running
     # Remove the setting only while it still names this emulator.
-    if [ -n "$port" ] && wine reg query "$key" /v VirtualToken 2>/dev/null | grep -q "127.0.0.1:$port"; then
-      wine reg delete "$key" /v VirtualToken /f >/dev/null 2>&1 || true
+    if [ -n "$port" ] && "$wine" reg query "$key" /v VirtualToken 2>/dev/null | grep -q "127.0.0.1:$port"; then
+      "$wine" reg delete "$key" /v VirtualToken /f >/dev/null 2>&1 || true
     fi
     ;;
   *)

@@ -7,6 +7,7 @@
 # XP (the direct device path, no key service needed), so no other program of the prefix changes.
 set -u
 tool=$1 dll=$2 sim=$3 fixture=$4 work=$5
+wine=${WINE:-wine}  # the Wine loader of the tree under test
 fails=0 checks=0
 
 rm -rf "$work"
@@ -14,7 +15,7 @@ mkdir -p "$work"
 cd "$work" || exit 1
 cp "$tool" ukeytool_e2e.exe
 cp "$dll" .
-wine reg add 'HKCU\Software\Wine\AppDefaults\ukeytool_e2e.exe' /v Version /t REG_SZ /d winxp /f \
+"$wine" reg add 'HKCU\Software\Wine\AppDefaults\ukeytool_e2e.exe' /v Version /t REG_SZ /d winxp /f \
   >/dev/null 2>&1
 
 ctl() { "$sim" ctl --port-file "$fixture/port" "$@"; }
@@ -39,7 +40,7 @@ run() {
   local want=$1 input=$2
   shift 2
   checks=$((checks + 1))
-  printf '%s' "$input" | wine ./ukeytool_e2e.exe "$@" >out.txt 2>err.txt
+  printf '%s' "$input" | "$wine" ./ukeytool_e2e.exe "$@" >out.txt 2>err.txt
   rc=$?
   out=$(tr -d '\r' <out.txt)
   err=$(tr -d '\r' <err.txt)

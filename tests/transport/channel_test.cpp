@@ -1,6 +1,7 @@
 // The brokered channel: the records the client writes, the server's handling of each request
 // (including the requests a hostile client could write), and the whole road through it.
 #include <cstring>
+#include <set>
 
 #include "road_fixture.h"
 
@@ -348,6 +349,46 @@ TEST_F(ChannelTest, ServerHandleTableHasAFixedSize) {
   EXPECT_EQ(bus.openHandles, uk::BrokerHandleTable::kSlots);  // the extra one was closed
   table.closeAll(bus);
   EXPECT_EQ(bus.openHandles, 0u);
+}
+
+TEST(BrokerHandleTable, ValuesAreTaggedSlotNumbersWhateverTheHandleWidth) {
+  uk::BrokerHandleTable t;
+  // Handles of a 64-bit service lie above 4 GB; the client still gets a 32-bit value.
+  const uintptr_t wide = sizeof(uintptr_t) > 4 ? uintptr_t(0x7FF612345678ull) : uintptr_t(0x12345678);
+  uint32_t a = t.add(wide), b = t.add(wide + 8);
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  EXPECT_EQ(a & 0xFF, 1u);
+  EXPECT_EQ(b & 0xFF, 2u);
+  EXPECT_NE(a >> 8, 0u);
+  uintptr_t h = 0;
+  ASSERT_TRUE(t.find(a, &h));
+  EXPECT_EQ(h, wide);
+  ASSERT_TRUE(t.find(b, &h));
+  EXPECT_EQ(h, wide + 8);
+  // The right slot under another tag, slot 0 and slots past the table are refused.
+  EXPECT_FALSE(t.find(a ^ 0x100, &h));
+  EXPECT_FALSE(t.find(a & 0xFFFFFF00u, &h));
+  EXPECT_FALSE(t.find((a & 0xFFFFFF00u) | (uk::BrokerHandleTable::kSlots + 1), &h));
+  // A freed slot given out again carries a new tag: the old value stays dead.
+  t.remove(a);
+  EXPECT_FALSE(t.find(a, &h));
+  uint32_t c = 0;
+  for (int i = 0; i < 8 && (c = t.add(wide + 16)) == a; ++i) t.remove(c);
+  EXPECT_EQ(c & 0xFF, 1u);
+  EXPECT_NE(c, a);
+  EXPECT_FALSE(t.find(a, &h));
+  EXPECT_EQ(t.count(), 2u);
+}
+
+TEST(BrokerHandleTable, TagsDifferBetweenTables) {
+  // Two services (or one restarted) do not hand out the same values.
+  std::set<uint32_t> seen;
+  for (int i = 0; i < 32; ++i) {
+    uk::BrokerHandleTable t;
+    seen.insert(t.add(1));
+  }
+  EXPECT_GT(seen.size(), 30u);
 }
 
 TEST(ChannelEncoding, RequestRecords) {

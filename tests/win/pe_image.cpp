@@ -47,6 +47,7 @@ PeImage readPeImage(const std::string &path) {
   Reader r(std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {}));
   uint32_t pe = r.u32(0x3C);
   if (r.u32(pe) != 0x4550) return img;  // "PE\0\0"
+  img.machine = r.u16(pe + 4);
   uint16_t nsec = r.u16(pe + 6);
   uint16_t optSize = r.u16(pe + 20);
   size_t opt = pe + 24;

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "uk_channel.h"
+#include "ukcrypto/random.h"
 #include "uk_transport.h"
 
 namespace uk {
@@ -128,25 +129,26 @@ void serveDisconnect(uint8_t *block, DeviceBus &bus, BrokerHandleTable &table) {
 }  // namespace
 
 uint32_t BrokerHandleTable::add(uintptr_t handle) {
-  uint32_t value = uint32_t(handle);
-  if (uintptr_t(value) != handle || value == 0) return 0;
-  uintptr_t existing;
-  if (find(value, &existing)) return 0;
-  for (Slot &s : slots_)
-    if (!s.used) {
-      s = Slot{handle, value, true};
-      return value;
-    }
+  for (uint32_t i = 0; i < kSlots; ++i) {
+    Slot &s = slots_[i];
+    if (s.used) continue;
+    uint8_t r[3];
+    if (ukcrypto::random(nullptr, 0, r, sizeof r) != ukcrypto::kOk) return 0;
+    uint32_t tag = uint32_t(r[0]) | uint32_t(r[1]) << 8 | uint32_t(r[2]) << 16;
+    if (tag == 0) tag = 1;
+    s = Slot{handle, tag << 8 | (i + 1), true};
+    return s.value;
+  }
   return 0;
 }
 
 bool BrokerHandleTable::find(uint32_t value, uintptr_t *handle) const {
-  for (const Slot &s : slots_)
-    if (s.used && s.value == value) {
-      *handle = s.handle;
-      return true;
-    }
-  return false;
+  uint32_t slot = value & 0xFF;
+  if (slot == 0 || slot > kSlots) return false;
+  const Slot &s = slots_[slot - 1];
+  if (!s.used || s.value != value) return false;
+  *handle = s.handle;
+  return true;
 }
 
 void BrokerHandleTable::remove(uint32_t value) {

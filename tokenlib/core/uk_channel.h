@@ -58,12 +58,14 @@ uint32_t brokerDisconnect(uint32_t handleValue);
 
 // The device handles the server opened for its clients. Read and disconnect requests are served
 // only for handle values in this table, so a client cannot make the service act on any other
-// handle of its process.
+// handle of its process. A value is the slot number (1 to 64) in its low byte under a random
+// 24-bit tag: it fits the block's 32-bit field whatever the width of the handle behind it (a
+// 64-bit service's handles do not fit 32 bits), and another process cannot guess it.
 class BrokerHandleTable {
  public:
   static constexpr uint32_t kSlots = 64;
-  // Records a handle; its value for the client, or 0 when the table is full or the handle does
-  // not fit a 32-bit value.
+  // Records a handle; its value for the client, or 0 when the table is full or no random tag
+  // could be drawn.
   uint32_t add(uintptr_t handle);
   // The handle of a value, false when the value was not given out.
   bool find(uint32_t value, uintptr_t *handle) const;

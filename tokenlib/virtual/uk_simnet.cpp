@@ -75,6 +75,26 @@ bool parseAddress(const char *text, uint16_t *port) {
   return true;
 }
 
+#ifdef _WIN32
+bool settingAddress(uint16_t *port) {
+  const char *path = "SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Developer";
+  HKEY key;
+  // KEY_WOW64_64KEY is unknown before Windows XP x64: open the plain view when it is refused.
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+          ERROR_SUCCESS &&
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return false;
+  char value[64];
+  DWORD type = 0, len = sizeof value - 1;
+  LONG r = RegQueryValueExA(key, "VirtualToken", nullptr, &type, reinterpret_cast<BYTE *>(value),
+                            &len);
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS || type != REG_SZ || len >= sizeof value) return false;
+  value[len] = 0;
+  return parseAddress(value, port);
+}
+#endif
+
 Socket connectLoopback(uint16_t port, uint32_t timeoutMs) {
   struct sockaddr_in a;
   memset(&a, 0, sizeof a);

@@ -30,6 +30,14 @@ constexpr Socket kNoSocket = -1;
 // "127.0.0.1:PORT" (only the loopback address is accepted). False on anything else.
 bool parseAddress(const char *text, uint16_t *port);
 
+#ifdef _WIN32
+// The emulator named by the machine-wide setting HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey
+// Developer, "VirtualToken" (REG_SZ "127.0.0.1:PORT"); false when it is absent or malformed. The
+// 64-bit registry view is read first, so that on 64-bit Windows one setting serves 32-bit and
+// 64-bit programs alike (a 32-bit program would otherwise see only the WOW6432Node copy).
+bool settingAddress(uint16_t *port);
+#endif
+
 // Connects to 127.0.0.1:port; kNoSocket on failure. Receives time out after timeoutMs.
 Socket connectLoopback(uint16_t port, uint32_t timeoutMs);
 void closeSocket(Socket s);

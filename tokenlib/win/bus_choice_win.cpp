@@ -12,24 +12,9 @@
 namespace uk {
 namespace {
 
-bool virtualTokenPort(uint16_t *port) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Developer", 0,
-                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-    return false;
-  char value[64];
-  DWORD type = 0, len = sizeof value - 1;
-  LONG r = RegQueryValueExA(key, "VirtualToken", nullptr, &type, reinterpret_cast<BYTE *>(value),
-                            &len);
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS || type != REG_SZ || len >= sizeof value) return false;
-  value[len] = 0;
-  return simnet::parseAddress(value, port);
-}
-
 DeviceBus *choose() {
   uint16_t port = 0;
-  if (virtualTokenPort(&port)) {
+  if (simnet::settingAddress(&port)) {
     static VirtualBus virtualBus(port);
     return &virtualBus;
   }

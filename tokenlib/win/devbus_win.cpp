@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cfgmgr32.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
 #include <setupapi.h>
 #include <stddef.h>
 #include <string.h>
@@ -17,36 +19,29 @@ const GUID kUsbDeviceClass = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC
 const GUID kCdRomClass = {0x53F56308, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 const GUID kDiskClass = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 
-constexpr DWORD kIoctlScsiPassThroughDirect = 0x4D014;
 constexpr ULONG kBusRelations = 0x20;  // CM_GETIDLIST_FILTER_BUSRELATIONS
 constexpr ULONG kScsiTimeoutSeconds = 90000;
 
-// SCSI_PASS_THROUGH_DIRECT as the 32-bit driver expects it (44 bytes), then room for the sense
-// data at offset 48: one 80-byte buffer is the input and the output of the request.
-#pragma pack(push, 4)
-struct PassThroughDirect {
-  USHORT Length;
-  UCHAR ScsiStatus;
-  UCHAR PathId;
-  UCHAR TargetId;
-  UCHAR Lun;
-  UCHAR CdbLength;
-  UCHAR SenseInfoLength;
-  UCHAR DataIn;
-  ULONG DataTransferLength;
-  ULONG TimeOutValue;
-  PVOID DataBuffer;
-  ULONG SenseInfoOffset;
-  UCHAR Cdb[16];
-};
+// The platform's SCSI_PASS_THROUGH_DIRECT (44 bytes on 32-bit Windows, 56 on 64-bit, where
+// DataBuffer is a 64-bit pointer at offset 24), then room for the sense data: one buffer is the
+// input and the output of the request. On 32-bit Windows the sense data sits at offset 48 of an
+// 80-byte buffer, as the token's driver has always received it.
 struct PassThroughBuffer {
-  PassThroughDirect sptd;
+  SCSI_PASS_THROUGH_DIRECT sptd;
   ULONG filler;
   UCHAR sense[32];
 };
-#pragma pack(pop)
-#if !defined(_WIN64)
-static_assert(sizeof(PassThroughDirect) == 44, "pass-through header");
+#if defined(_WIN64)
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 56, "pass-through header");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12, "pass-through header");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 24, "pass-through header");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 32, "pass-through header");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 36, "pass-through header");
+static_assert(offsetof(PassThroughBuffer, sense) == 60, "sense offset");
+#else
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44, "pass-through header");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20, "pass-through header");
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28, "pass-through header");
 static_assert(offsetof(PassThroughBuffer, sense) == 48, "sense offset");
 static_assert(sizeof(PassThroughBuffer) == 80, "pass-through buffer");
 #endif
@@ -153,7 +148,7 @@ class Win32Bus : public DeviceBus {
                 uint32_t *transferred) override {
     PassThroughBuffer b;
     memset(&b, 0, sizeof b);
-    b.sptd.Length = sizeof(PassThroughDirect);
+    b.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
     b.sptd.PathId = 0;
     b.sptd.TargetId = 1;
     b.sptd.Lun = 0;
@@ -166,7 +161,7 @@ class Win32Bus : public DeviceBus {
     b.sptd.SenseInfoOffset = offsetof(PassThroughBuffer, sense);
     memcpy(b.sptd.Cdb, cdb, 10);
     DWORD returned = 0;
-    if (!DeviceIoControl(reinterpret_cast<HANDLE>(handle), kIoctlScsiPassThroughDirect, &b,
+    if (!DeviceIoControl(reinterpret_cast<HANDLE>(handle), IOCTL_SCSI_PASS_THROUGH_DIRECT, &b,
                          sizeof b, &b, sizeof b, &returned, nullptr))
       return GetLastError();
     *transferred = b.sptd.DataTransferLength;

@@ -39,15 +39,7 @@ bool Client::fromSetting() {
   const char *env = getenv("UK_VIRTUAL_TOKEN");
   if (env && sn::parseAddress(env, &port_)) return true;
 #ifdef _WIN32
-  HKEY k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Developer", 0,
-                    KEY_QUERY_VALUE, &k) == ERROR_SUCCESS) {
-    char v[64] = {0};
-    DWORD type = 0, len = sizeof v - 1;
-    LONG r = RegQueryValueExA(k, "VirtualToken", nullptr, &type, reinterpret_cast<BYTE *>(v), &len);
-    RegCloseKey(k);
-    if (r == ERROR_SUCCESS && type == REG_SZ && sn::parseAddress(v, &port_)) return true;
-  }
+  if (sn::settingAddress(&port_)) return true;
 #endif
   return false;
 }

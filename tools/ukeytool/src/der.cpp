@@ -409,8 +409,10 @@ bool rsaSpki(const uint8_t *modulus, size_t modLen, const uint8_t *exponent, siz
 std::vector<uint8_t> sha1DigestInfo(const uint8_t digest[20]) {
   static const uint8_t kPrefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
                                     0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-  std::vector<uint8_t> v(kPrefix, kPrefix + sizeof kPrefix);
-  v.insert(v.end(), digest, digest + 20);
+  // Sized once and filled: GCC 12 warns falsely about a vector built from the prefix and grown.
+  std::vector<uint8_t> v(sizeof kPrefix + 20);
+  memcpy(v.data(), kPrefix, sizeof kPrefix);
+  memcpy(v.data() + sizeof kPrefix, digest, 20);
   return v;
 }
 
