@@ -473,6 +473,33 @@ TEST_F(WinProvider, EntryPointsOfTheSigningPartAreNotBuiltYet) {
   EXPECT_EQ(DWORD(E_NOTIMPL), GetLastError());
 }
 
+TEST_F(WinProvider, LoadingCreatesTheSharedObjectsAndAmendsThePathOnce) {
+  Prov p(nullptr, CRYPT_VERIFYCONTEXT);
+  ASSERT_TRUE(p);
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV");
+  EXPECT_NE(nullptr, mutex);
+  if (mutex) CloseHandle(mutex);
+  HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, "Global\\EVENT_CERT_CHANGE_KELM_ORV");
+  EXPECT_NE(nullptr, event);
+  if (event) CloseHandle(event);
+
+  // The provider's folder is one entry of the machine's Path, however often it was loaded (this
+  // program runs again and again in the same prefix).
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                                         "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+                                         0, KEY_READ, &key));
+  char path[8192] = {0};
+  DWORD len = sizeof path - 1;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<BYTE *>(path), &len));
+  RegCloseKey(key);
+  std::string dir = csptest::programDir();
+  int found = 0;
+  for (char *entry = strtok(path, ";"); entry; entry = strtok(nullptr, ";"))
+    found += _stricmp(entry, dir.c_str()) == 0;
+  EXPECT_EQ(1, found) << path;
+}
+
 TEST(WinProviderModule, ExportTableAndCode) {
   PeImage pe = readPeImage(providerDll());
   ASSERT_TRUE(pe.ok);
