@@ -73,6 +73,8 @@ constexpr uint32_t kCryptMachineKeyset = 0x20;
 constexpr uint32_t kCryptSilent = 0x40;
 constexpr uint32_t kCryptVerifyContext = 0xF0000000u;
 constexpr uint32_t kAcquireRefusedFlags = 0x0FFFFFA7u;
+// A verify-only request has all four top bits set.
+inline bool isVerifyOnlyRequest(uint32_t flags) { return (flags & kCryptVerifyContext) == kCryptVerifyContext; }
 
 // ---- Provider parameters -----------------------------------------------------------------------
 constexpr uint32_t kPpEnumAlgs = 1;

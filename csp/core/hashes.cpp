@@ -14,16 +14,6 @@ uint32_t hashSize(uint32_t alg) { return alg == kCalgMd5 ? 16 : alg == kCalgSha1
 
 bool isDigest(const HashObject &h) { return h.algorithm == kCalgMd5 || h.algorithm == kCalgSha1; }
 
-// Model codes whose tokens hash every message themselves (no capture).
-bool hashesOnHost(uint8_t model) {
-  switch (model) {
-    case 20: case 21: case 35: case 36: case 37: case 38: case 53:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 // The digest of an MD5 or SHA-1 object, finalised (and fixed) first when it is still open.
@@ -54,12 +44,7 @@ uint32_t Provider::createHash(uintptr_t prov, uint32_t algid, uintptr_t, uint32_
   h->size = hashSize(algid);
   if (algid == kCalgMd5) ukcrypto::md5Init(h->state.md5);
   if (algid == kCalgSha1) ukcrypto::sha1Init(h->state.sha1);
-  if ((rc = listObject(ctx, h)) != kOk) {
-    freeRecord(h);
-    return rc;
-  }
-  *hash = reinterpret_cast<uintptr_t>(h);
-  return kOk;
+  return publish(ctx, h, hash);
 }
 
 uint32_t Provider::hashData(uintptr_t prov, uintptr_t hash, const uint8_t *data, uint32_t len,
@@ -77,7 +62,7 @@ uint32_t Provider::hashData(uintptr_t prov, uintptr_t hash, const uint8_t *data,
   if (h->valueFixed) return kNteBadHashState;
 
   UK_DEV_INFO *dev = ctx->device;
-  if (dev && !hashesOnHost(dev->modelCode) && isTransactionMessage(data, len)) {
+  if (dev && isDisplayToken(dev->modelCode) && isTransactionMessage(data, len)) {
     wipe(&h->state, sizeof h->state);
     h->magic = kMessageMagic;
     h->size = len;
@@ -148,12 +133,7 @@ uint32_t Provider::duplicateHash(uintptr_t prov, uintptr_t hash, const void *res
   auto *copy = newRecord<HashObject>();
   if (!copy) return kErrNotEnoughMemory;
   *copy = *h;
-  if ((rc = listObject(ctx, copy)) != kOk) {
-    freeRecord(copy);
-    return rc;
-  }
-  *out = reinterpret_cast<uintptr_t>(copy);
-  return kOk;
+  return publish(ctx, copy, out);
 }
 
 uint32_t Provider::hashSessionKey(uintptr_t prov, uintptr_t hash, uintptr_t key, uint32_t flags) {

@@ -39,6 +39,17 @@ void rekeyRc4(Rc4KeyState &s) {
   wipe(material, sizeof material);
 }
 
+// A zero-filled key object with the defaults every key starts with.
+KeyObject *newKey(uint32_t algorithm) {
+  auto *k = newRecord<KeyObject>();
+  if (k) {
+    k->magic = kKeyMagic;
+    k->algorithm = algorithm;
+    k->permissions = kDefaultPermissions;
+  }
+  return k;
+}
+
 uint32_t saltLength(const KeyObject &k) {
   return k.algorithm == kCalgRc4 ? 16 - k.state.rc4.keyLength : 0;
 }
@@ -121,11 +132,8 @@ uint32_t Provider::genKey(uintptr_t prov, uint32_t algid, uint32_t flags, uintpt
     if (rc4Bits % 8 != 0 || rc4Bits < 40 || rc4Bits > 128) return kNteBadFlags;
   }
 
-  auto *k = newRecord<KeyObject>();
+  KeyObject *k = newKey(alg);
   if (!k) return kErrNotEnoughMemory;
-  k->magic = kKeyMagic;
-  k->algorithm = alg;
-  k->permissions = kDefaultPermissions;
 
   uint8_t key[24];
   if (isRsaAlgorithm(alg)) {
@@ -151,13 +159,11 @@ uint32_t Provider::genKey(uintptr_t prov, uint32_t algid, uint32_t flags, uintpt
     if (rc == kOk) initBlockKey(*k, key, n);
   }
   wipe(key, sizeof key);
-  if (rc == kOk) rc = listObject(ctx, k);
   if (rc) {
     freeRecord(k);
     return rc;
   }
-  *out = reinterpret_cast<uintptr_t>(k);
-  return kOk;
+  return publish(ctx, k, out);
 }
 
 // ---- CPGetUserKey --------------------------------------------------------------------------------
@@ -195,18 +201,10 @@ uint32_t Provider::getUserKey(uintptr_t prov, uint32_t keySpec, uintptr_t *out) 
   } else {
     return kNteNoKey;
   }
-  auto *k = newRecord<KeyObject>();
+  KeyObject *k = newKey(alg);
   if (!k) return kErrNotEnoughMemory;
-  k->magic = kKeyMagic;
-  k->algorithm = alg;
-  k->permissions = kDefaultPermissions;
   bindPair(*k, *rec);
-  if ((rc = listObject(ctx, k)) != kOk) {
-    freeRecord(k);
-    return rc;
-  }
-  *out = reinterpret_cast<uintptr_t>(k);
-  return kOk;
+  return publish(ctx, k, out);
 }
 
 // ---- CPDeriveKey, CPDuplicateKey, CPDestroyKey ---------------------------------------------------
@@ -225,11 +223,8 @@ uint32_t Provider::deriveKey(uintptr_t prov, uint32_t algid, uintptr_t hash, uin
     return kNteBadHash;
   if (flags & kDeriveKeyRefusedFlags) return kNteBadFlags;
 
-  auto *k = newRecord<KeyObject>();
+  KeyObject *k = newKey(algid);
   if (!k) return kErrNotEnoughMemory;
-  k->magic = kKeyMagic;
-  k->algorithm = algid;
-  k->permissions = kDefaultPermissions;
   uint8_t d[20 + 24];
   hashValue(*h, d);
   const size_t dn = h->algorithm == kCalgMd5 ? 16 : 20;
@@ -242,44 +237,30 @@ uint32_t Provider::deriveKey(uintptr_t prov, uint32_t algid, uintptr_t hash, uin
     initBlockKey(*k, d, 24);
   }
   wipe(d, sizeof d);
-  if ((rc = listObject(ctx, k)) != kOk) {
-    freeRecord(k);
-    return rc;
-  }
-  *out = reinterpret_cast<uintptr_t>(k);
-  return kOk;
+  return publish(ctx, k, out);
 }
 
 uint32_t Provider::duplicateKey(uintptr_t prov, uintptr_t key, const void *reserved,
                                 uint32_t flags, uintptr_t *out) {
   host_.logLine("---->CPDuplicateKey");
-  if (!prov || !key || !out) return kErrInvalidParameter;
   ProviderContext *ctx = nullptr;
-  uint32_t rc = checkHandle(prov, &ctx);
-  if (rc) return rc;
   KeyObject *k = nullptr;
-  if ((rc = checkHandle(key, &k)) != kOk) return rc;
+  uint32_t rc = keyEntry(prov, key, out != nullptr, &ctx, &k);
+  if (rc) return rc;
   if (reserved || flags) return kNteBadFlags;
   if (!isKeyAlgorithm(k->algorithm)) return kNteBadKey;
   auto *copy = newRecord<KeyObject>();
   if (!copy) return kErrNotEnoughMemory;
   *copy = *k;
-  if ((rc = listObject(ctx, copy)) != kOk) {
-    freeRecord(copy);
-    return rc;
-  }
-  *out = reinterpret_cast<uintptr_t>(copy);
-  return kOk;
+  return publish(ctx, copy, out);
 }
 
 uint32_t Provider::destroyKey(uintptr_t prov, uintptr_t key) {
   host_.logLine("----->CPDestroyKey");
-  if (!prov || !key) return kErrInvalidParameter;
   ProviderContext *ctx = nullptr;
-  uint32_t rc = checkHandle(prov, &ctx);
-  if (rc) return rc;
   KeyObject *k = nullptr;
-  if ((rc = checkHandle(key, &k)) != kOk) return rc;
+  uint32_t rc = keyEntry(prov, key, true, &ctx, &k);
+  if (rc) return rc;
   if (!isKeyAlgorithm(k->algorithm)) return kNteBadAlgid;
   destroyObject(ctx, k);  // an RSA key object never touches the token
   return kOk;
@@ -290,12 +271,10 @@ uint32_t Provider::destroyKey(uintptr_t prov, uintptr_t key) {
 uint32_t Provider::getKeyParam(uintptr_t prov, uintptr_t key, uint32_t param, uint8_t *data,
                                uint32_t *len, uint32_t flags) {
   host_.logLine("----->CPGetKeyParam");
-  if (!prov || !key || !len) return kErrInvalidParameter;
   ProviderContext *ctx = nullptr;
-  uint32_t rc = checkHandle(prov, &ctx);
-  if (rc) return rc;
   KeyObject *k = nullptr;
-  if ((rc = checkHandle(key, &k)) != kOk) return rc;
+  uint32_t rc = keyEntry(prov, key, len != nullptr, &ctx, &k);
+  if (rc) return rc;
   if ((param < kKpIv || param > kKpKeyLen) && param != kKpCertificate) return kNteBadType;
   if (flags) return kNteBadFlags;
 
@@ -371,12 +350,10 @@ uint32_t Provider::setKeyParam(uintptr_t prov, uintptr_t key, uint32_t param, co
                                uint32_t flags) {
   host_.logLine("----->CPSetKeyParam");
   host_.logValue(param);
-  if (!prov || !key || !data) return kErrInvalidParameter;
   ProviderContext *ctx = nullptr;
-  uint32_t rc = checkHandle(prov, &ctx);
-  if (rc) return rc;
   KeyObject *k = nullptr;
-  if ((rc = checkHandle(key, &k)) != kOk) return rc;
+  uint32_t rc = keyEntry(prov, key, data != nullptr, &ctx, &k);
+  if (rc) return rc;
   if ((param < kKpIv || param > kKpPermissions) && param != kKpSaltEx && param != kKpCertificate)
     return kNteBadType;
   if (flags) return kNteBadFlags;
@@ -490,12 +467,10 @@ uint32_t Provider::writeCertificate(ProviderContext *ctx, KeyObject *k, const ui
 uint32_t Provider::exportKey(uintptr_t prov, uintptr_t key, uintptr_t expKey, uint32_t blobType,
                              uint32_t flags, uint8_t *data, uint32_t *len) {
   host_.logLine("---->CPExportKey");
-  if (!prov || !key || !len) return kErrInvalidParameter;
   ProviderContext *ctx = nullptr;
-  uint32_t rc = checkHandle(prov, &ctx);
-  if (rc) return rc;
   KeyObject *k = nullptr;
-  if ((rc = checkHandle(key, &k)) != kOk) return rc;
+  uint32_t rc = keyEntry(prov, key, len != nullptr, &ctx, &k);
+  if (rc) return rc;
   if (flags & ~uint32_t(0x6)) return kNteBadFlags;
   if (blobType == kPrivateKeyBlob) return kNteBadKeyState;
   if (blobType != kSimpleBlob && blobType != kPublicKeyBlob) return kNteBadType;
@@ -615,10 +590,8 @@ uint32_t Provider::importKey(uintptr_t prov, const uint8_t *data, uint32_t len, 
   const uint8_t type = data[0];
   if (type != kSimpleBlob && type != kPublicKeyBlob && type != kPrivateKeyBlob) return kNteBadType;
 
-  auto *k = newRecord<KeyObject>();
+  KeyObject *k = newKey(0);  // the blob decides the algorithm
   if (!k) return kErrNotEnoughMemory;
-  k->magic = kKeyMagic;
-  k->permissions = kDefaultPermissions;
   if (type == kSimpleBlob) {
     rc = importSimpleBlob(ctx, data, len, impKey, flags, k);
   } else if (type == kPublicKeyBlob) {
@@ -627,13 +600,11 @@ uint32_t Provider::importKey(uintptr_t prov, const uint8_t *data, uint32_t len, 
   } else {
     rc = importPrivateKey(ctx, data, len, k);
   }
-  if (rc == kOk) rc = listObject(ctx, k);
   if (rc) {
     freeRecord(k);
     return rc;
   }
-  *out = reinterpret_cast<uintptr_t>(k);
-  return kOk;
+  return publish(ctx, k, out);
 }
 
 uint32_t Provider::importSimpleBlob(ProviderContext *ctx, const uint8_t *data, uint32_t len,

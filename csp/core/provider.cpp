@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <type_traits>
+
 #include "algorithms.h"
 
 namespace csp {
@@ -80,57 +82,82 @@ size_t Provider::contextCount() {
 
 // ---- Handle checks -------------------------------------------------------------------------------
 
-uint32_t Provider::checkHandle(uintptr_t handle, ProviderContext **out) {
+namespace {
+
+// What a live record of each handle kind looks like, where it is listed, and the error for a
+// handle that is not one.
+template <class T>
+struct HandleKind;
+template <>
+struct HandleKind<ProviderContext> {
+  static constexpr uint32_t kUnknown = kNteBadUid;
+  static bool live(const ProviderContext &c) { return c.magic == kContextMagic; }
+};
+template <>
+struct HandleKind<HashObject> {
+  static constexpr uint32_t kUnknown = kNteBadHash;
+  static constexpr ObjectList<HashObject> ProviderContext::*kList = &ProviderContext::hashes;
+  static bool live(const HashObject &h) { return h.magic == kHashMagic || h.magic == kMessageMagic; }
+};
+template <>
+struct HandleKind<KeyObject> {
+  static constexpr uint32_t kUnknown = kNteBadKey;
+  static constexpr ObjectList<KeyObject> ProviderContext::*kList = &ProviderContext::keys;
+  static bool live(const KeyObject &k) { return k.magic == kKeyMagic; }
+};
+
+template <class T>
+T *findLive(const ObjectList<T> &list, uintptr_t handle) {
+  for (auto *node = list.head; node; node = node->next)
+    if (reinterpret_cast<uintptr_t>(node->object) == handle && HandleKind<T>::live(*node->object))
+      return node->object;
+  return nullptr;
+}
+
+}  // namespace
+
+template <class T>
+uint32_t Provider::checkHandle(uintptr_t handle, T **out) {
   if (!handle) return kErrInvalidParameter;
   ObjectLock lock(*this);
-  for (auto *node = contexts_.head; node; node = node->next) {
-    if (reinterpret_cast<uintptr_t>(node->object) == handle && node->object->magic == kContextMagic) {
-      *out = node->object;
-      return kOk;
-    }
+  T *found = nullptr;
+  if constexpr (std::is_same<T, ProviderContext>::value) {
+    found = findLive(contexts_, handle);
+  } else {
+    for (auto *c = contexts_.head; c && !found; c = c->next)
+      found = findLive(c->object->*HandleKind<T>::kList, handle);
   }
-  return kNteBadUid;
+  if (!found) return HandleKind<T>::kUnknown;
+  *out = found;
+  return kOk;
+}
+template uint32_t Provider::checkHandle(uintptr_t, ProviderContext **);
+template uint32_t Provider::checkHandle(uintptr_t, HashObject **);
+template uint32_t Provider::checkHandle(uintptr_t, KeyObject **);
+
+uint32_t Provider::keyEntry(uintptr_t prov, uintptr_t key, bool outGiven, ProviderContext **ctx,
+                            KeyObject **k) {
+  if (!prov || !key || !outGiven) return kErrInvalidParameter;
+  uint32_t rc = checkHandle(prov, ctx);
+  return rc ? rc : checkHandle(key, k);
 }
 
-uint32_t Provider::checkHandle(uintptr_t handle, HashObject **out) {
-  if (!handle) return kErrInvalidParameter;
-  ObjectLock lock(*this);
-  for (auto *c = contexts_.head; c; c = c->next) {
-    for (auto *node = c->object->hashes.head; node; node = node->next) {
-      HashObject *h = node->object;
-      if (reinterpret_cast<uintptr_t>(h) == handle &&
-          (h->magic == kHashMagic || h->magic == kMessageMagic)) {
-        *out = h;
-        return kOk;
-      }
-    }
+template <class T>
+uint32_t Provider::publish(ProviderContext *ctx, T *object, uintptr_t *handle) {
+  uint32_t rc;
+  {
+    ObjectLock lock(*this);
+    rc = (ctx->*HandleKind<T>::kList).push(object);
   }
-  return kNteBadHash;
-}
-
-uint32_t Provider::checkHandle(uintptr_t handle, KeyObject **out) {
-  if (!handle) return kErrInvalidParameter;
-  ObjectLock lock(*this);
-  for (auto *c = contexts_.head; c; c = c->next) {
-    for (auto *node = c->object->keys.head; node; node = node->next) {
-      if (reinterpret_cast<uintptr_t>(node->object) == handle && node->object->magic == kKeyMagic) {
-        *out = node->object;
-        return kOk;
-      }
-    }
+  if (rc) {
+    freeRecord(object);
+    return rc;
   }
-  return kNteBadKey;
+  *handle = reinterpret_cast<uintptr_t>(object);
+  return kOk;
 }
-
-uint32_t Provider::listObject(ProviderContext *ctx, HashObject *h) {
-  ObjectLock lock(*this);
-  return ctx->hashes.push(h);
-}
-
-uint32_t Provider::listObject(ProviderContext *ctx, KeyObject *k) {
-  ObjectLock lock(*this);
-  return ctx->keys.push(k);
-}
+template uint32_t Provider::publish(ProviderContext *, HashObject *, uintptr_t *);
+template uint32_t Provider::publish(ProviderContext *, KeyObject *, uintptr_t *);
 
 // Unlinks the object from the context that lists it (the given one first) and frees it; an
 // object no list holds any more is still freed.
@@ -184,8 +211,6 @@ UK_DEV_INFO *Provider::deviceOf(ProviderContext *ctx) {
 // ---- CPAcquireContext ----------------------------------------------------------------------------
 
 namespace {
-
-bool isVerifyOnly(uint32_t flags) { return (flags & kCryptVerifyContext) == kCryptVerifyContext; }
 
 void copyName(char *dst, size_t cap, const char *src) {
   size_t n = strnlen(src, cap - 1);
@@ -254,7 +279,7 @@ uint32_t Provider::acquireContext(uintptr_t *out, const char *name, uint32_t fla
   if (!ctx) return kErrNotEnoughMemory;
   ctx->magic = kContextMagic;
   ctx->confirmFirstArmed = 1;
-  if (isVerifyOnly(flags)) {
+  if (isVerifyOnlyRequest(flags)) {
     ctx->verifyOnly = 1;
   } else {
     ctx->container = bound;
@@ -274,7 +299,10 @@ uint32_t Provider::acquireContext(uintptr_t *out, const char *name, uint32_t fla
   return kOk;
 }
 
-uint32_t Provider::findContainer(const char *name, UK_CONTAINER_INFO *found, UK_DEV_INFO **where) {
+// Lists the devices in table order (each under the mutex) until match takes a record of one;
+// a device that cannot be listed does not stop the search. NTE_BAD_KEYSET when none matched.
+template <class Match>
+uint32_t Provider::searchDevices(Match match, UK_CONTAINER_INFO *found, UK_DEV_INFO **where) {
   for (uint32_t i = 0; i < devices_.count && i < kMaxDevices; ++i) {
     UK_DEV_INFO *dev = &devices_.devices[i];
     ContainerListing listing;
@@ -283,11 +311,12 @@ uint32_t Provider::findContainer(const char *name, UK_CONTAINER_INFO *found, UK_
       DeviceLock lock(*this);
       rc = openDeviceSession(dev, Session::Listing, &listing);
     }
-    if (rc) continue;  // a device that cannot be listed does not stop the search
+    if (rc) continue;
     for (uint32_t k = 0; k < listing.count; ++k) {
-      listing.records[k].name[sizeof listing.records[k].name - 1] = 0;
-      if (strcmp(listing.records[k].name, name) == 0) {
-        *found = listing.records[k];
+      UK_CONTAINER_INFO &c = listing.records[k];
+      c.name[sizeof c.name - 1] = 0;
+      if (match(c)) {
+        *found = c;
         *where = dev;
         return kOk;
       }
@@ -296,23 +325,13 @@ uint32_t Provider::findContainer(const char *name, UK_CONTAINER_INFO *found, UK_
   return kNteBadKeyset;
 }
 
+uint32_t Provider::findContainer(const char *name, UK_CONTAINER_INFO *found, UK_DEV_INFO **where) {
+  return searchDevices([name](const UK_CONTAINER_INFO &c) { return strcmp(c.name, name) == 0; },
+                       found, where);
+}
+
 uint32_t Provider::firstContainer(UK_CONTAINER_INFO *found, UK_DEV_INFO **where) {
-  for (uint32_t i = 0; i < devices_.count && i < kMaxDevices; ++i) {
-    UK_DEV_INFO *dev = &devices_.devices[i];
-    ContainerListing listing;
-    uint32_t rc;
-    {
-      DeviceLock lock(*this);
-      rc = openDeviceSession(dev, Session::Listing, &listing);
-    }
-    if (rc == kOk && listing.count > 0) {
-      *found = listing.records[0];
-      found->name[sizeof found->name - 1] = 0;
-      *where = dev;
-      return kOk;
-    }
-  }
-  return kNteBadKeyset;
+  return searchDevices([](const UK_CONTAINER_INFO &) { return true; }, found, where);
 }
 
 uint32_t Provider::createContainer(UK_DEV_INFO *dev, const char *name, UK_CONTAINER_INFO *rec) {

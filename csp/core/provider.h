@@ -88,13 +88,13 @@ class Provider {
   // The device a context works on (null when it has none or the device has gone).
   UK_DEV_INFO *deviceOf(ProviderContext *ctx);
 
-  // The one handle check for each handle kind: 0 with the record, or the error of the contract
-  // (a null handle: ERROR_INVALID_PARAMETER; an unknown one: NTE_BAD_UID / NTE_BAD_HASH /
-  // NTE_BAD_KEY). A handle is known while its record is in the context list or in the hash or
-  // key list of a live context, so a stale or foreign value is refused without being read.
-  uint32_t checkHandle(uintptr_t handle, ProviderContext **out);
-  uint32_t checkHandle(uintptr_t handle, HashObject **out);
-  uint32_t checkHandle(uintptr_t handle, KeyObject **out);
+  // The one handle check, for the three handle kinds (ProviderContext, HashObject, KeyObject):
+  // 0 with the record, or the error of the contract (a null handle: ERROR_INVALID_PARAMETER; an
+  // unknown one: NTE_BAD_UID / NTE_BAD_HASH / NTE_BAD_KEY). A handle is known while its record is
+  // in the context list or in the hash or key list of a live context, so a stale or foreign value
+  // is refused without being read.
+  template <class T>
+  uint32_t checkHandle(uintptr_t handle, T **out);
 
   Host &host() { return host_; }
   Dialogs &dialogs() { return dialogs_; }
@@ -121,6 +121,8 @@ class Provider {
   // Acquire.
   uint32_t enumerateDevices(uint32_t flags, UK_DEV_INFO **chosen);
   uint32_t chooseAmongDevices(uint32_t *index);
+  template <class Match>
+  uint32_t searchDevices(Match match, UK_CONTAINER_INFO *found, UK_DEV_INFO **where);
   uint32_t findContainer(const char *name, UK_CONTAINER_INFO *found, UK_DEV_INFO **where);
   uint32_t firstContainer(UK_CONTAINER_INFO *found, UK_DEV_INFO **where);
   uint32_t createContainer(UK_DEV_INFO *dev, const char *name, UK_CONTAINER_INFO *created);
@@ -132,9 +134,14 @@ class Provider {
   void freeContext(ProviderContext *ctx);
   void releaseDevices();
 
-  // Objects.
-  uint32_t listObject(ProviderContext *ctx, HashObject *h);
-  uint32_t listObject(ProviderContext *ctx, KeyObject *k);
+  // The common checks of the entry points on a key: the handles and the required out pointer
+  // present, then the context, then the key.
+  uint32_t keyEntry(uintptr_t prov, uintptr_t key, bool outGiven, ProviderContext **ctx,
+                    KeyObject **k);
+  // Objects. publish lists a new hash or key object in its context and hands out its handle;
+  // when it cannot be listed, the object is freed and the allocation error returned.
+  template <class T>
+  uint32_t publish(ProviderContext *ctx, T *object, uintptr_t *handle);
   void destroyObject(ProviderContext *ctx, HashObject *h);
   void destroyObject(ProviderContext *ctx, KeyObject *k);
   uint32_t readCertificate(ProviderContext *ctx, KeyObject *k, uint8_t *data, uint32_t *len);

@@ -171,6 +171,13 @@ uint32_t ObjectList<T>::remove(T *object) {
   return 0x90003001u;  // not in the list
 }
 
+// Token families by model code: button tokens wait for their button before signing, plain tokens
+// sign at once, and any other code is a display token, which shows transactions and takes the
+// PIN itself.
+inline bool isButtonToken(uint8_t model) { return model == 21 || model == 35 || model == 37 || model == 53; }
+inline bool isPlainToken(uint8_t model) { return model == 20 || model == 36 || model == 38; }
+inline bool isDisplayToken(uint8_t model) { return !isButtonToken(model) && !isPlainToken(model); }
+
 // Key and algorithm classes.
 inline bool isRsaAlgorithm(uint32_t alg) { return alg == 0xA400 || alg == 0x2400; }
 inline bool isBlockAlgorithm(uint32_t alg) {

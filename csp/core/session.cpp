@@ -8,22 +8,6 @@
 
 namespace csp {
 
-namespace {
-
-bool isVerifyOnly(uint32_t flags) { return (flags & kCryptVerifyContext) == kCryptVerifyContext; }
-
-// Model codes of the token families whose PINs the provider may set and cache.
-bool pinSettable(uint8_t model) {
-  switch (model) {
-    case 20: case 21: case 35: case 36: case 37: case 38: case 53:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
 // ---- Enumeration and selection (under the device mutex) ---------------------------------------
 
 uint32_t Provider::enumerateDevices(uint32_t flags, UK_DEV_INFO **chosen) {
@@ -51,7 +35,7 @@ uint32_t Provider::enumerateDevices(uint32_t flags, UK_DEV_INFO **chosen) {
   }
 
   if (devices_.count == 0) {
-    if (isVerifyOnly(flags)) return kOk;
+    if (isVerifyOnlyRequest(flags)) return kOk;
     dialogs_.tell(kPromptInsertDevice);
     return kScardENoReadersAvailable;
   }
@@ -155,7 +139,7 @@ uint32_t Provider::setPin(ProviderContext *ctx, const uint8_t *data) {
 }
 
 uint32_t Provider::verifyCallerPin(UK_DEV_INFO *dev, const char *pin, size_t len) {
-  if (!pinSettable(dev->modelCode)) return kScardEUnsupportedFeature;
+  if (isDisplayToken(dev->modelCode)) return kScardEUnsupportedFeature;
   dev->callerWord = 0;
   uint8_t tries = 0;
   uint32_t rc = tl_.verifyUserPin(dev, reinterpret_cast<const uint8_t *>(pin), uint32_t(len), &tries);

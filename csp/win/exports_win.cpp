@@ -38,9 +38,21 @@ BOOL frame(Call call) {
   return FALSE;
 }
 
+// A core call that hands out a handle: the caller's variable is written only on success.
+template <class Call>
+uint32_t handleOut(ULONG_PTR *out, Call call) {
+  uintptr_t h = 0;
+  uint32_t rc = call(out ? &h : nullptr);
+  if (rc == csp::kOk) *out = h;
+  return rc;
+}
+
 // Entry points of the signing, verification, encryption and random-number part, which this
-// build does not carry yet.
-uint32_t notImplemented(csp::Provider &) { return csp::kENotImpl; }
+// build does not carry yet: logged like every entry point, then E_NOTIMPL.
+uint32_t notBuilt(csp::Provider &p, const char *logText) {
+  p.host().logLine(logText);
+  return csp::kENotImpl;
+}
 
 }  // namespace
 
@@ -49,6 +61,8 @@ csp::Provider *provider() { return gState ? &gState->provider : nullptr; }
 }  // namespace cspwin
 
 using cspwin::frame;
+using cspwin::handleOut;
+using cspwin::notBuilt;
 using Provider = csp::Provider;
 
 extern "C" {
@@ -85,10 +99,7 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
 
 BOOL WINAPI CPAcquireContext(HCRYPTPROV *prov, LPSTR container, DWORD flags, void *) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.acquireContext(prov ? &h : nullptr, container, flags);
-    if (rc == 0 && prov) *prov = h;
-    return rc;
+    return handleOut(prov, [&](uintptr_t *h) { return p.acquireContext(h, container, flags); });
   });
 }
 
@@ -108,19 +119,13 @@ BOOL WINAPI CPSetProvParam(HCRYPTPROV prov, DWORD param, const BYTE *data, DWORD
 
 BOOL WINAPI CPGenKey(HCRYPTPROV prov, ALG_ID algid, DWORD flags, HCRYPTKEY *key) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.genKey(prov, algid, flags, key ? &h : nullptr);
-    if (rc == 0) *key = h;
-    return rc;
+    return handleOut(key, [&](uintptr_t *h) { return p.genKey(prov, algid, flags, h); });
   });
 }
 
 BOOL WINAPI CPDeriveKey(HCRYPTPROV prov, ALG_ID algid, HCRYPTHASH hash, DWORD flags, HCRYPTKEY *key) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.deriveKey(prov, algid, hash, flags, key ? &h : nullptr);
-    if (rc == 0) *key = h;
-    return rc;
+    return handleOut(key, [&](uintptr_t *h) { return p.deriveKey(prov, algid, hash, flags, h); });
   });
 }
 
@@ -149,33 +154,21 @@ BOOL WINAPI CPExportKey(HCRYPTPROV prov, HCRYPTKEY key, HCRYPTKEY expKey, DWORD 
 BOOL WINAPI CPImportKey(HCRYPTPROV prov, const BYTE *data, DWORD len, HCRYPTKEY impKey, DWORD flags,
                         HCRYPTKEY *key) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.importKey(prov, data, len, impKey, flags, key ? &h : nullptr);
-    if (rc == 0) *key = h;
-    return rc;
+    return handleOut(key, [&](uintptr_t *h) { return p.importKey(prov, data, len, impKey, flags, h); });
   });
 }
 
 BOOL WINAPI CPEncrypt(HCRYPTPROV, HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE *, DWORD *, DWORD) {
-  return frame([&](Provider &p) {
-    p.host().logLine("---->CPEncrypt");
-    return cspwin::notImplemented(p);
-  });
+  return frame([](Provider &p) { return notBuilt(p, "---->CPEncrypt"); });
 }
 
 BOOL WINAPI CPDecrypt(HCRYPTPROV, HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE *, DWORD *) {
-  return frame([&](Provider &p) {
-    p.host().logLine("---->CPDecrypt");
-    return cspwin::notImplemented(p);
-  });
+  return frame([](Provider &p) { return notBuilt(p, "---->CPDecrypt"); });
 }
 
 BOOL WINAPI CPCreateHash(HCRYPTPROV prov, ALG_ID algid, HCRYPTKEY key, DWORD flags, HCRYPTHASH *hash) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.createHash(prov, algid, key, flags, hash ? &h : nullptr);
-    if (rc == 0) *hash = h;
-    return rc;
+    return handleOut(hash, [&](uintptr_t *h) { return p.createHash(prov, algid, key, flags, h); });
   });
 }
 
@@ -188,10 +181,7 @@ BOOL WINAPI CPHashSessionKey(HCRYPTPROV prov, HCRYPTHASH hash, HCRYPTKEY key, DW
 }
 
 BOOL WINAPI CPSignHash(HCRYPTPROV, HCRYPTHASH, DWORD, LPCWSTR, DWORD, BYTE *, DWORD *) {
-  return frame([&](Provider &p) {
-    p.host().logLine("---->CPSignHash");
-    return cspwin::notImplemented(p);
-  });
+  return frame([](Provider &p) { return notBuilt(p, "---->CPSignHash"); });
 }
 
 BOOL WINAPI CPDestroyHash(HCRYPTPROV prov, HCRYPTHASH hash) {
@@ -199,25 +189,16 @@ BOOL WINAPI CPDestroyHash(HCRYPTPROV prov, HCRYPTHASH hash) {
 }
 
 BOOL WINAPI CPVerifySignature(HCRYPTPROV, HCRYPTHASH, const BYTE *, DWORD, HCRYPTKEY, LPCWSTR, DWORD) {
-  return frame([&](Provider &p) {
-    p.host().logLine("---->CPVerifySignature");
-    return cspwin::notImplemented(p);
-  });
+  return frame([](Provider &p) { return notBuilt(p, "---->CPVerifySignature"); });
 }
 
 BOOL WINAPI CPGenRandom(HCRYPTPROV, DWORD, BYTE *) {
-  return frame([&](Provider &p) {
-    p.host().logLine("---->CPGenRandom");
-    return cspwin::notImplemented(p);
-  });
+  return frame([](Provider &p) { return notBuilt(p, "---->CPGenRandom"); });
 }
 
 BOOL WINAPI CPGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY *key) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.getUserKey(prov, keySpec, key ? &h : nullptr);
-    if (rc == 0) *key = h;
-    return rc;
+    return handleOut(key, [&](uintptr_t *h) { return p.getUserKey(prov, keySpec, h); });
   });
 }
 
@@ -235,20 +216,14 @@ BOOL WINAPI CPGetHashParam(HCRYPTPROV prov, HCRYPTHASH hash, DWORD param, BYTE *
 BOOL WINAPI CPDuplicateHash(HCRYPTPROV prov, HCRYPTHASH hash, DWORD *reserved, DWORD flags,
                             HCRYPTHASH *out) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.duplicateHash(prov, hash, reserved, flags, out ? &h : nullptr);
-    if (rc == 0) *out = h;
-    return rc;
+    return handleOut(out, [&](uintptr_t *h) { return p.duplicateHash(prov, hash, reserved, flags, h); });
   });
 }
 
 BOOL WINAPI CPDuplicateKey(HCRYPTPROV prov, HCRYPTKEY key, DWORD *reserved, DWORD flags,
                            HCRYPTKEY *out) {
   return frame([&](Provider &p) {
-    uintptr_t h = 0;
-    uint32_t rc = p.duplicateKey(prov, key, reserved, flags, out ? &h : nullptr);
-    if (rc == 0) *out = h;
-    return rc;
+    return handleOut(out, [&](uintptr_t *h) { return p.duplicateKey(prov, key, reserved, flags, h); });
   });
 }
 

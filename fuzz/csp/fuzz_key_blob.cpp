@@ -9,14 +9,10 @@
 
 namespace {
 
-struct Fixture {
-  cspfuzz::QuietHost host;
-  cspfuzz::NoDialogs dialogs;
-  csp::Provider provider{host, dialogs, cspfuzz::offlineApi()};
-  uintptr_t prov = 0;
+// The provider and a software RSA public key to import session keys with.
+struct Fixture : cspfuzz::OfflineProvider {
   uintptr_t softKey = 0;
-  Fixture() {
-    if (provider.acquireContext(&prov, nullptr, csp::kCryptSilent)) abort();
+  Fixture() : OfflineProvider(53) {
     // A 1024-bit RSA public key (any odd modulus with the top bit set serves).
     uint8_t blob[148] = {6, 2, 0, 0, 0x00, 0xA4, 0, 0, 'R', 'S', 'A', '1', 0x00, 0x04, 0, 0,
                          0x01, 0x00, 0x01, 0x00};

@@ -3,6 +3,7 @@
 // run on it, which is what the parsers need.
 #pragma once
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "provider.h"
@@ -62,5 +63,17 @@ inline csp::TokenApi offlineApi() {
   t.connect = noToken;
   return t;
 }
+
+// A provider with one context (CRYPT_SILENT) on the listed device.
+struct OfflineProvider {
+  QuietHost host;
+  NoDialogs dialogs;
+  csp::Provider provider{host, dialogs, offlineApi()};
+  uintptr_t prov = 0;
+  explicit OfflineProvider(uint8_t model) {
+    listedModel() = model;
+    if (provider.acquireContext(&prov, nullptr, csp::kCryptSilent)) abort();
+  }
+};
 
 }  // namespace cspfuzz

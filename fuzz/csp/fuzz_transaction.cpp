@@ -6,23 +6,8 @@
 #include "fuzz_provider.h"
 #include "transaction.h"
 
-namespace {
-
-struct Fixture {
-  cspfuzz::QuietHost host;
-  cspfuzz::NoDialogs dialogs;
-  csp::Provider provider{host, dialogs, cspfuzz::offlineApi()};
-  uintptr_t prov = 0;
-  Fixture() {
-    cspfuzz::listedModel() = 18;  // a display token: messages are captured
-    if (provider.acquireContext(&prov, nullptr, csp::kCryptSilent)) abort();
-  }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static Fixture f;
+  static cspfuzz::OfflineProvider f(18);  // a display token: messages are captured
   uint8_t *copy = static_cast<uint8_t *>(malloc(size ? size : 1));
   if (size) memcpy(copy, data, size);
   const bool message = csp::isTransactionMessage(copy, size);

@@ -27,18 +27,28 @@ void putReversed(Bytes &b, const uint8_t *p, size_t n) {
   for (size_t i = 0; i < n; ++i) b.push_back(p[n - 1 - i]);
 }
 
+// The 20 bytes every RSA blob starts with: header, magic, bit length, exponent.
+Bytes rsaBlobHead(uint8_t type, uint32_t alg, uint32_t magic, uint32_t exponent) {
+  Bytes b = {type, 2, 0, 0};
+  put32(b, alg);
+  put32(b, magic);
+  put32(b, 1024);
+  put32(b, exponent);
+  return b;
+}
+
+uint32_t exponentOf(const UK_RSA_PUBLIC_KEY &pub) {
+  uint32_t e = 0;
+  for (int i = 0; i < 4; ++i) e |= uint32_t(pub.exponent[127 - i]) << (8 * i);
+  return e;
+}
+
 // A PRIVATEKEYBLOB of an OpenSSL key, as OpenSSL's MSBLOB writer lays it out.
 Bytes privateKeyBlob(const OsslRsa &rsa, uint32_t alg = kCalgRsaKeyx) {
   UK_RSA_PUBLIC_KEY pub;
   UK_RSA_PRIVATE_KEY pri;
   rsa.toRecords(&pub, &pri);
-  Bytes b = {kPrivateKeyBlob, 2, 0, 0};
-  put32(b, alg);
-  put32(b, kMagicRsa2);
-  put32(b, 1024);
-  uint32_t e = 0;
-  for (int i = 0; i < 4; ++i) e |= uint32_t(pub.exponent[127 - i]) << (8 * i);
-  put32(b, e);
+  Bytes b = rsaBlobHead(kPrivateKeyBlob, alg, kMagicRsa2, exponentOf(pub));
   putReversed(b, pri.modulus, 128);
   putReversed(b, pri.prime1, 64);
   putReversed(b, pri.prime2, 64);
@@ -53,13 +63,7 @@ Bytes publicKeyBlob(const OsslRsa &rsa, uint32_t alg = kCalgRsaKeyx) {
   UK_RSA_PUBLIC_KEY pub;
   UK_RSA_PRIVATE_KEY pri;
   rsa.toRecords(&pub, &pri);
-  Bytes b = {kPublicKeyBlob, 2, 0, 0};
-  put32(b, alg);
-  put32(b, kMagicRsa1);
-  put32(b, 1024);
-  uint32_t e = 0;
-  for (int i = 0; i < 4; ++i) e |= uint32_t(pub.exponent[127 - i]) << (8 * i);
-  put32(b, e);
+  Bytes b = rsaBlobHead(kPublicKeyBlob, alg, kMagicRsa1, exponentOf(pub));
   putReversed(b, pub.modulus, 128);
   return b;
 }
@@ -441,11 +445,7 @@ TEST_F(Keys, PrivateKeyBlobKeepsItsExponent) {
     BN_bn2binpad(bn, be.data(), len);
     return Bytes(be.rbegin(), be.rend());
   };
-  Bytes blob = {kPrivateKeyBlob, 2, 0, 0};
-  put32(blob, kCalgRsaSign);
-  put32(blob, kMagicRsa2);
-  put32(blob, 1024);
-  put32(blob, 3);
+  Bytes blob = rsaBlobHead(kPrivateKeyBlob, kCalgRsaSign, kMagicRsa2, 3);
   for (auto part : {le(n, 128), le(p, 64), le(q, 64), le(dp, 64), le(dq, 64), le(qi, 64), le(dd, 128)})
     blob.insert(blob.end(), part.begin(), part.end());
   RSA_free(r);

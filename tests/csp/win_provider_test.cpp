@@ -197,6 +197,20 @@ TEST_F(WinProvider, AcquireFlagCases) {
   EXPECT_EQ(kNteBadKeyset, acquireError("win-c1", CRYPT_DELETEKEYSET));
 }
 
+// Every record of an enumerating parameter, CRYPT_FIRST then CRYPT_NEXT up to ERROR_NO_MORE_ITEMS.
+std::vector<Bytes> enumerate(HCRYPTPROV h, DWORD param) {
+  std::vector<Bytes> out;
+  for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+    BYTE buf[256];
+    DWORD len = sizeof buf;
+    if (!CryptGetProvParam(h, param, buf, &len, flags)) {
+      EXPECT_EQ(DWORD(ERROR_NO_MORE_ITEMS), GetLastError());
+      return out;
+    }
+    out.emplace_back(buf, buf + len);
+  }
+}
+
 PROV_ENUMALGS alg(ALG_ID id, DWORD bits, const char *name) {
   PROV_ENUMALGS a;
   memset(&a, 0, sizeof a);
@@ -235,35 +249,13 @@ TEST_F(WinProvider, AlgorithmEnumerationsAreByteExact) {
       algEx(CALG_RSA_SIGN, 1024, 1024, 1024, "RSA_SIGN")};
   Prov p(nullptr, CRYPT_VERIFYCONTEXT);
   ASSERT_TRUE(p);
-  std::vector<Bytes> got;
-  DWORD flags = CRYPT_FIRST;
-  for (;;) {
-    BYTE buf[100];
-    DWORD len = sizeof buf;
-    if (!CryptGetProvParam(p.h, PP_ENUMALGS, buf, &len, flags)) {
-      EXPECT_EQ(DWORD(ERROR_NO_MORE_ITEMS), GetLastError());
-      break;
-    }
-    got.emplace_back(buf, buf + len);
-    flags = CRYPT_NEXT;
-  }
+  std::vector<Bytes> got = enumerate(p.h, PP_ENUMALGS);
   ASSERT_EQ(8u, got.size());
   for (size_t i = 0; i < 8; ++i) {
     const uint8_t *e = reinterpret_cast<const uint8_t *>(&algs[i]);
     EXPECT_EQ(hex(Bytes(e, e + 32)), hex(got[i])) << i;
   }
-  got.clear();
-  flags = CRYPT_FIRST;
-  for (;;) {
-    BYTE buf[100];
-    DWORD len = sizeof buf;
-    if (!CryptGetProvParam(p.h, PP_ENUMALGS_EX, buf, &len, flags)) {
-      EXPECT_EQ(DWORD(ERROR_NO_MORE_ITEMS), GetLastError());
-      break;
-    }
-    got.emplace_back(buf, buf + len);
-    flags = CRYPT_NEXT;
-  }
+  got = enumerate(p.h, PP_ENUMALGS_EX);
   ASSERT_EQ(9u, got.size());
   for (size_t i = 0; i < 9; ++i) {
     const uint8_t *e = reinterpret_cast<const uint8_t *>(&ex[i]);
@@ -452,14 +444,7 @@ TEST_F(WinProvider, CertificateIsWrittenAndOtherContainersGo) {
   EXPECT_EQ(hex(cert), hex(back));
 
   std::vector<std::string> names;
-  char name[128];
-  DWORD flags = CRYPT_FIRST;
-  for (;;) {
-    DWORD n = sizeof name;
-    if (!CryptGetProvParam(p.h, PP_ENUMCONTAINERS, reinterpret_cast<BYTE *>(name), &n, flags)) break;
-    names.push_back(name);
-    flags = CRYPT_NEXT;
-  }
+  for (const Bytes &n : enumerate(p.h, PP_ENUMCONTAINERS)) names.emplace_back(reinterpret_cast<const char *>(n.data()));
   EXPECT_EQ(std::vector<std::string>{"win-cert"}, names);
   CryptDestroyKey(key);
   CloseHandle(event);
