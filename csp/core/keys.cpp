@@ -95,7 +95,8 @@ size_t sessionKeyBytes(const KeyObject &k, uint8_t out[24]) {
   return n;
 }
 
-bool validDerPair(uint8_t flags, uint32_t keySpec) {
+// The container flags show the key pair and its certificate.
+bool pairHasCertificate(uint8_t flags, uint32_t keySpec) {
   return keySpec == kAtKeyExchange ? (flags & 0x01) && (flags & 0x10) : (flags & 0x02) && (flags & 0x20);
 }
 
@@ -324,7 +325,7 @@ uint32_t Provider::getKeyParam(uintptr_t prov, uintptr_t key, uint32_t param, ui
 
 uint32_t Provider::readCertificate(ProviderContext *ctx, KeyObject *k, uint8_t *data, uint32_t *len) {
   const uint32_t spec = keySpecOf(*k);
-  if (!validDerPair(ctx->container.flags, spec)) return kNteBadUid;
+  if (!pairHasCertificate(ctx->container.flags, spec)) return kNteBadUid;
   UK_DEV_INFO *dev = deviceOf(ctx);
   if (!dev) return kScardENoReadersAvailable;
   DeviceLock lock(*this);

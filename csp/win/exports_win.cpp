@@ -25,7 +25,7 @@ template <class Call>
 BOOL frame(Call call) {
   uint32_t rc;
   if (!gState) {
-    rc = 0x80090017u;  // NTE_PROV_TYPE_NOT_DEF: the process state could not be set up
+    rc = csp::kErrNotEnoughMemory;  // the process state could not be allocated at load
   } else {
     try {
       rc = call(gState->provider);
