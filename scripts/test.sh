@@ -48,6 +48,8 @@ for tree in "${uk_trees[@]}"; do
   wineserver -k 2>/dev/null || true
 done
 
+echo "== fuzz smoke"
+bash scripts/fuzz-smoke.sh || status=1
 echo
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status
