@@ -34,6 +34,7 @@ display=:95
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+  "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step4 step3-certificate"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")

@@ -2,20 +2,19 @@
 # The guide on a customer's computer, under 64-bit Wine with a display, in a fresh prefix of its
 # own with its own token emulator and the bank's web server on 127.0.0.1, one step per ctest
 # entry (in this order):
-#   prefix            a fresh prefix without our software; the emulator and the web server
-#                     (home page and, per step, the client setup), the prefix pointed at both,
-#                     the build's test root trusted, a probe in place of Internet Explorer
-#   refused-404       the client missing and the setup not on the server: nothing started
-#   refused-tampered  the client missing and the server's setup altered by one byte: refused,
-#                     deleted, never started
-#   repair            the client missing: downloaded, checked, started, installed through its
-#                     own pages, checked again; the zone values printed before and after
-#   service           the key service stopped: the guide starts it
-#   pin               a factory-PIN token without a certificate: steps 1 to 4
-#   certificate       a token that holds a certificate; a second instance; the detail window
-#   cleanup           the web server, the emulator and the prefix's Wine server ended, the
-#                     prefix removed
-# Each step after "prefix" runs one test of guide_e2e_test.exe (see that file).
+#   prefix       a fresh prefix with the client installed as the setup lays it out (programs,
+#                token library, provider registration, key service); the emulator and the web
+#                server (the bank's home page), the prefix pointed at both, a probe in place of
+#                Internet Explorer
+#   service      the key service stopped: the guide starts it; the browser settings the guide
+#                repairs on a fresh prefix, printed before and after
+#   pin          a factory-PIN token without a certificate: steps 1 to 4
+#   certificate  a token that holds a certificate; a second instance; the detail window
+#   cleanup      the web server, the emulator and the prefix's Wine server ended, the prefix
+#                removed
+# Each step after "prefix" runs one test of guide_e2e_test.exe (see that file). The repair of a
+# missing client (refused-404, refused-tampered, repair) downloads the bank's signed setup: those
+# steps run once the HTTP file client and the setup-signature check are in the tree.
 # Environment (from ctest): UK_TOP (the source tree, with build/), UK_WORK (scratch folder),
 # UK_BIN (the x86-64 tree's bin folder), DISPLAY.
 set -euo pipefail
@@ -28,10 +27,8 @@ prefix=$work/prefix
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEARCH http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
 export no_proxy=127.0.0.1
-setup=$top/build/installer/amd64/ORV_ZV_Setup.exe
 sim=$top/build/native/bin/tokensim
 www=$work/www
-attachment=$www/portal/zh_CN/upload/Attachment
 domain=orvbank.test
 dev='HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer'
 zones='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Zones'
@@ -58,25 +55,24 @@ print_zones() {  # WHEN
 
 case "$step" in
   prefix)
-    [ -f "$setup" ] || fail "no $setup: build it with scripts/build.sh installer"
-    while read -r name; do
-      [ -z "$name" ] || [ ! "$top/build/win64/bin/$name" -nt "$setup" ] ||
-        fail "$setup is older than build/win64/bin/$name: rebuild it with scripts/build.sh installer"
-    done < "$top/build/win64/deliverables.txt"
+    for name in ORV_Guide.exe guide_e2e_test.exe browser_probe.exe $(cat "$top/build/win64/deliverables.txt"); do
+      [ -f "$bin/$name" ] || fail "no $bin/$name: build the x86-64 tree"
+    done
     [ -x "$sim" ] || fail "no token emulator: build the native tree first"
     bash "$0" cleanup >/dev/null 2>&1 || true
     mkdir -p "$work"
     WINEARCH=win64 "$loader" wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w || true
-    reg_add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
-    # One Wine server for every step, with its background processes detached from ctest's pipes.
+    # One Wine server for every step (made persistent before any program starts it), with its
+    # background processes detached from ctest's pipes.
     wineserver -p </dev/null >/dev/null 2>&1
+    reg_add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
     "$loader" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
     setsid "$sim" serve --state "$work/tokens" --port 0 --port-file "$work/sim.port" \
       </dev/null >"$work/sim.log" 2>&1 &
     echo $! >"$work/sim.pid"
-    mkdir -p "$attachment" "$www/portal/zh_CN/home"
+    mkdir -p "$www/portal/zh_CN/home"
     head -c 2000 /dev/zero | tr '\0' 'x' >"$www/portal/zh_CN/home/index.html"
     setsid python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$www" </dev/null >"$work/http.log" 2>&1 &
     echo $! >"$work/http.pid"
@@ -97,44 +93,27 @@ case "$step" in
     reg_add 'HKCU\Software\Wine\AppDefaults\guide_e2e_test.exe' /v Version /t REG_SZ /d winxp
     mkdir -p "$prefix/drive_c/uktest"
     cp "$bin/browser_probe.exe" "$prefix/drive_c/Program Files/Internet Explorer/iexplore.exe"
-    # The setup is signed by the build's test signer, whose root the customer's machine trusts here.
-    "$loader" "$bin/guide_e2e_test.exe" --trust-root "$(win "$top/build/signing/root.cer")" </dev/null ||
-      fail "the test root could not be added"
-    if ! grep -qx 'ORV_KELM_csp.dll' "$top/build/win64/deliverables.txt"; then
-      # Until the trees ship the provider the setup registers none; the guide looks for its key.
-      echo "the tree ships no provider yet: its registration is written here, as the setup will write it"
-      reg_add 'HKLM\SOFTWARE\Microsoft\Cryptography\Defaults\Provider\ZV UKey for ORV Cryptographic Service Provider' \
-        /v 'Image Path' /t REG_SZ /d 'C:\Program Files\ORVToken\kelm\ORV_KELM_csp.dll'
-      reg_add 'HKLM\SOFTWARE\Microsoft\Cryptography\Defaults\Provider\ZV UKey for ORV Cryptographic Service Provider' \
-        /v Type /t REG_DWORD /d 1
-    fi
-    ;;
-
-  refused-404)
-    rm -f "$attachment/orvwy.exe"
-    run_test RefusedWhenNotFound
-    ;;
-
-  refused-tampered)
-    cp "$setup" "$attachment/orvwy.exe"
-    size=$(stat -c %s "$attachment/orvwy.exe")
-    # One byte in the middle of the program changed: the signature no longer matches.
-    printf '\x5a' | dd of="$attachment/orvwy.exe" bs=1 seek=$((size / 2)) conv=notrunc status=none
-    cmp -s "$setup" "$attachment/orvwy.exe" && fail "the copy was not altered"
-    run_test RefusedWhenTampered
-    rm -f "$attachment/orvwy.exe"
-    ;;
-
-  repair)
-    cp "$setup" "$attachment/orvwy.exe"
-    print_zones "before the repair"
-    run_test RepairInstallsTheClient UK_SERVED_SETUP="$(win "$attachment/orvwy.exe")"
-    print_zones "after the repair"
+    # The client as the setup installs it: the programs and the provider in the installation
+    # folder, the token library there and in the system folder, the provider registered, the key
+    # service installed.
+    kelm="$prefix/drive_c/Program Files/ORVToken/kelm"
+    mkdir -p "$kelm"
+    while read -r name; do
+      [ -z "$name" ] || [ "$name" = ORV_Guide.exe ] || cp "$bin/$name" "$kelm/"
+    done < "$top/build/win64/deliverables.txt"
+    cp "$bin/ORV_KELM_Q57Tokenlib.dll" "$prefix/drive_c/windows/system32/"
+    provider='HKLM\SOFTWARE\Microsoft\Cryptography\Defaults\Provider\ZV UKey for ORV Cryptographic Service Provider'
+    reg_add "$provider" /v 'Image Path' /t REG_SZ /d 'C:\Program Files\ORVToken\kelm\ORV_KELM_csp.dll'
+    reg_add "$provider" /v Type /t REG_DWORD /d 1
+    "$loader" 'C:\Program Files\ORVToken\kelm\ORV_KELM_KeySrv.exe' -i </dev/null >/dev/null 2>&1 ||
+      fail "the key service could not be installed"
     ;;
 
   service)
     "$loader" net stop "ZVUK for ORV Service" </dev/null >/dev/null 2>&1 || true
+    print_zones "before the guide"
     run_test KeyServiceIsStarted
+    print_zones "after the guide"
     ;;
 
   pin)
