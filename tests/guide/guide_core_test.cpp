@@ -21,36 +21,15 @@
 #include "os_description.h"
 #include "token_ops.h"
 
+#include "../common/utf8_text.h"
+
 using namespace guide;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-std::wstring Widen(const std::string &s) {
-  std::wstring w;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = c;
-    size_t n = 1;
-    if (c >= 0xE0) n = 3, cp = c & 0x0F;
-    else if (c >= 0xC0) n = 2, cp = c & 0x1F;
-    for (size_t k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    w += wchar_t(cp);
-    i += n;
-  }
-  return w;
-}
-
-std::string Narrow(const std::wstring &w) {
-  std::string s;
-  for (wchar_t ch : w) {
-    uint32_t c = uint32_t(ch);
-    if (c < 0x80) s += char(c);
-    else if (c < 0x800) s += char(0xC0 | (c >> 6)), s += char(0x80 | (c & 0x3F));
-    else s += char(0xE0 | (c >> 12)), s += char(0x80 | ((c >> 6) & 0x3F)), s += char(0x80 | (c & 0x3F));
-  }
-  return s;
-}
+using testtext::Utf8ToWide;
+using testtext::WideToUtf8;
 
 // Language index set for one test, English again afterwards.
 struct InLanguage {
@@ -96,12 +75,12 @@ TEST(GuideTexts, LookupFollowsTheLanguageIndex) {
   EXPECT_STREQ(L"Checking complete,click \"Exit\" to exit", GetGuideText(kTextComplete));
   {
     InLanguage zh(ui::kSimplifiedChinese);
-    EXPECT_EQ("索伦银行一键检测工具", Narrow(GetGuideText(kTextTitle)));
-    EXPECT_EQ("新UKEY密码必须由6-10个数字或字母组成，字母区分大小写", Narrow(GetGuideText(kTextPinHint)));
+    EXPECT_EQ("索伦银行一键检测工具", WideToUtf8(GetGuideText(kTextTitle)));
+    EXPECT_EQ("新UKEY密码必须由6-10个数字或字母组成，字母区分大小写", WideToUtf8(GetGuideText(kTextPinHint)));
   }
   {
     InLanguage tw(ui::kTraditionalChinese);
-    EXPECT_EQ("兩次密码輸入不同, 請重新輸入！", Narrow(GetGuideText(kTextPinMismatch)));
+    EXPECT_EQ("兩次密码輸入不同, 請重新輸入！", WideToUtf8(GetGuideText(kTextPinMismatch)));
   }
   EXPECT_STREQ(L"", GetGuideText(58));
   EXPECT_STREQ(L"", GetGuideText(-1));
@@ -270,7 +249,7 @@ TEST(OperatingSystem, NtFourNineXAndWin32sAreUnsupported) {
 TEST(OperatingSystem, TextInTheChosenLanguageAndAtMost255Characters) {
   InLanguage zh(ui::kSimplifiedChinese);
   std::wstring t = Describe(Nt(4, 0, 1381, L"", kWorkstation));
-  EXPECT_EQ("操作系统：Windows NT 4.0 当前操作系统不支持网银，请更换操作系统", Narrow(t));
+  EXPECT_EQ("操作系统：Windows NT 4.0 当前操作系统不支持网银，请更换操作系统", WideToUtf8(t));
   std::wstring longPack(400, L'x');
   t = Describe(Nt(5, 1, 2600, longPack.c_str(), kWorkstation));
   EXPECT_EQ(255u, t.size());
@@ -296,7 +275,7 @@ TEST(InternetExplorer, OnlyTheFirstCharacterOfTheVersionCounts) {
   InLanguage tw(ui::kTraditionalChinese);
   v = L"5.5";
   CheckIeVersion(&v, &text);
-  EXPECT_EQ("IE版本: 5.5(請更換IE版本)", Narrow(text));
+  EXPECT_EQ("IE版本: 5.5(請更換IE版本)", WideToUtf8(text));
 }
 
 namespace {
@@ -394,9 +373,9 @@ TEST(ZoneSecurity, InternetZoneAllowsUpToOneWhereTheTableSaysSo) {
   ASSERT_EQ(0, FixZoneSecurity(z));
   for (const wchar_t *name : {L"1004", L"1001", L"1201"}) {
     z.zones[3].values[name] = 0;
-    EXPECT_EQ(kZonesAsRequired, CheckZoneSecurity(z)) << Narrow(name);
+    EXPECT_EQ(kZonesAsRequired, CheckZoneSecurity(z)) << WideToUtf8(name);
     z.zones[3].values[name] = 2;
-    EXPECT_EQ(kZoneValueDiffers, CheckZoneSecurity(z)) << Narrow(name);
+    EXPECT_EQ(kZoneValueDiffers, CheckZoneSecurity(z)) << WideToUtf8(name);
     z.zones[3].values[name] = 1;
   }
   // In the trusted-sites zone they must be 0.
@@ -479,7 +458,7 @@ class Binding : public ITokenBinding {
   int binds = 0;
 };
 
-std::string ToAnsi(const std::wstring &w) { return Narrow(w); }
+std::string ToAnsi(const std::wstring &w) { return WideToUtf8(w); }
 
 class GuideTokenTest : public uktest::PlatformFixture {
  protected:
@@ -655,7 +634,7 @@ struct Line {
   bool operator==(const Line &o) const { return state == o.state && text == o.text; }
 };
 
-std::ostream &operator<<(std::ostream &os, const Line &l) { return os << l.state << ":" << Narrow(l.text); }
+std::ostream &operator<<(std::ostream &os, const Line &l) { return os << l.state << ":" << WideToUtf8(l.text); }
 
 // The step-1 page as a record of what was shown.
 class RecordingPage : public IStepOnePage {
@@ -754,7 +733,7 @@ TEST(StepOne, WarningsDoNotStopTheCheck) {
   env.net.code = 0x40000000u | 12152;
   InLanguage zh(ui::kSimplifiedChinese);
   EXPECT_EQ(0, CheckSoftwareStep(page2, env));
-  EXPECT_EQ("获取文件大小失败，RET is  0x40002f78", Narrow(page2.lines[3].text));
+  EXPECT_EQ("获取文件大小失败，RET is  0x40002f78", WideToUtf8(page2.lines[3].text));
   EXPECT_EQ(2, page2.lines[3].state);
 }
 
@@ -954,8 +933,8 @@ TEST_F(GuideTokenTest, PinEntryIsValidatedInOrderBeforeTheTokenIsTouched) {
   };
   for (const Case &c : cases) {
     PinSubmission s = SubmitPinChange(bound, c.oldPin, c.newPin, c.confirm, ToAnsi);
-    EXPECT_EQ(c.message, s.message) << Narrow(c.oldPin) << " " << Narrow(c.newPin);
-    EXPECT_EQ(c.focus, s.focus) << Narrow(c.oldPin) << " " << Narrow(c.newPin);
+    EXPECT_EQ(c.message, s.message) << WideToUtf8(c.oldPin) << " " << WideToUtf8(c.newPin);
+    EXPECT_EQ(c.focus, s.focus) << WideToUtf8(c.oldPin) << " " << WideToUtf8(c.newPin);
     EXPECT_FALSE(s.changed);
   }
   EXPECT_EQ(0u, Verify("GDT0011000012", "482915"));  // nothing changed on the token
@@ -1013,14 +992,14 @@ class RecordingCertificatePage : public ICertificatePage {
   static std::wstring Cn(X509_NAME *n) {
     char buf[256] = {0};
     X509_NAME_get_text_by_NID(n, NID_commonName, buf, sizeof buf);
-    return Widen(buf);
+    return Utf8ToWide(buf);
   }
   static std::wstring Date(const ASN1_TIME *t) {
     struct tm tm {};
     ASN1_TIME_to_tm(t, &tm);
     char buf[32];
     snprintf(buf, sizeof buf, "%d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return Widen(buf);
+    return Utf8ToWide(buf);
   }
 };
 
@@ -1036,7 +1015,7 @@ TEST_F(GuideTokenTest, StepThreeWithACertificateAlreadyOnTheToken) {
   EXPECT_EQ(0, page.waits);
   ASSERT_EQ(2u, page.texts.size());
   EXPECT_EQ(T(18), page.texts[0]);
-  EXPECT_EQ(L"Certificate information:\nIssued to: " + Widen("张伟") +
+  EXPECT_EQ(L"Certificate information:\nIssued to: " + Utf8ToWide("张伟") +
                 L" \nIssued by: ORV Test CA\nValid: 2026/01/02 - 2028/03/04",
             page.texts[1]);
   EXPECT_EQ((std::vector<bool>{false}), page.button);
@@ -1059,7 +1038,7 @@ TEST_F(GuideTokenTest, StepThreeOpensTheBankPageAndWaitsForTheCertificate) {
     EXPECT_EQ(T(16), page.texts[0]);
     EXPECT_EQ(T(18), page.texts[1]);
     EXPECT_EQ("证书信息如下：\n颁发给：Li Na \n颁发者：ORV Test CA\n有效期：2026/01/02 - 2028/03/04",
-              Narrow(page.texts[2]));
+              WideToUtf8(page.texts[2]));
   }
 }
 

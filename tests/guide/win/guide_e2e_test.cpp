@@ -152,6 +152,68 @@ void SignalCertificateChange(bool set) {
   CloseHandle(e);
 }
 
+// The provider as the bank's certificate-download page uses it: a new container with a
+// signature key pair generated on the token, and the bank's certificate for that key written
+// with KP_CERTIFICATE (the provider then signals the certificate change itself).
+bool WriteCertificateThroughProvider(const std::string &container, const char *pin, const std::wstring &cn,
+                                     std::string *why) {
+  auto fail = [&](const char *what) {
+    char buf[160];
+    snprintf(buf, sizeof buf, "%s: 0x%08lx", what, GetLastError());
+    *why = buf;
+    return false;
+  };
+  HCRYPTPROV p = 0;
+  if (!CryptAcquireContextW(&p, e2e::Widen(container).c_str(), e2e::kProvider, PROV_RSA_FULL, CRYPT_NEWKEYSET))
+    return fail("new container");
+  HCRYPTKEY key = 0;
+  bool ok = false;
+  std::vector<BYTE> blob;
+  DWORD len = 0;
+  if (!CryptSetProvParam(p, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE *>(pin), 0)) fail("PIN");
+  else if (!CryptGenKey(p, AT_SIGNATURE, 0, &key)) fail("key pair");
+  else if (!CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &len) || (blob.resize(len), false) ||
+           !CryptExportKey(key, 0, PUBLICKEYBLOB, 0, blob.data(), &len))
+    fail("public key");
+  else {
+    // PUBLICKEYBLOB: header, RSAPUBKEY (magic, bit length, exponent), modulus little-endian.
+    const RSAPUBKEY *rsa = reinterpret_cast<const RSAPUBKEY *>(blob.data() + sizeof(BLOBHEADER));
+    UK_RSA_PUBLIC_KEY pub{};
+    pub.bits = rsa->bitlen;
+    const BYTE *modulus = blob.data() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+    const DWORD n = rsa->bitlen / 8;
+    if (n != sizeof pub.modulus || len < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + n) {
+      *why = "unexpected key size";
+    } else {
+      for (DWORD i = 0; i < n; ++i) pub.modulus[i] = modulus[n - 1 - i];
+      for (int i = 0; i < 4; ++i) pub.exponent[n - 1 - i] = BYTE(rsa->pubexp >> (8 * i));
+      HCRYPTPROV ca = 0;
+      HCRYPTKEY caKey = 0;
+      const wchar_t *caName = L"ukey-client-test-ca";
+      e2e::Bytes der;
+      if ((CryptAcquireContextW(&ca, caName, MS_ENHANCED_PROV_W, PROV_RSA_FULL, 0) ||
+           CryptAcquireContextW(&ca, caName, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET)) &&
+          (CryptGetUserKey(ca, AT_SIGNATURE, &caKey) || CryptGenKey(ca, AT_SIGNATURE, 1024u << 16, &caKey)))
+        der = e2e::IssueCertificate(ca, cn, pub);
+      if (caKey) CryptDestroyKey(caKey);
+      if (ca) CryptReleaseContext(ca, 0);
+      if (der.empty()) fail("certificate");
+      else if (!CryptSetKeyParam(key, KP_CERTIFICATE, der.data(), 0)) fail("write certificate");
+      else ok = true;
+    }
+  }
+  if (key) CryptDestroyKey(key);
+  CryptReleaseContext(p, 0);
+  return ok;
+}
+
+bool CertificateChangeSignalled() {
+  HANDLE e = OpenEventW(SYNCHRONIZE, FALSE, kCertEvent);
+  bool set = e && WaitForSingleObject(e, 0) == WAIT_OBJECT_0;
+  if (e) CloseHandle(e);
+  return set;
+}
+
 // The setup's window: a dialog of another process whose title names the product.
 struct SetupSearch {
   DWORD notPid;
@@ -477,10 +539,12 @@ TEST_F(GuideE2E, FactoryPinTokenFullRun) {
   ASSERT_TRUE(WaitFor([&] { return BrowserStarts() == browsers + 2; }, 30000));
   EXPECT_EQ(G(16), guide_.ItemText(kCertificate, 1018));
 
-  // The certificate arrives (as the provider writes it) and the provider's signal with it.
+  // The certificate arrives through the provider, which signals the change: the waiting step
+  // reads it.
+  EXPECT_FALSE(CertificateChangeSignalled());
   std::string why;
-  ASSERT_TRUE(e2e::PrepareToken(serial, "Abc123", "cert-" + serial, L"Zhang Wei", L"Li Na", &why)) << why;
-  SignalCertificateChange(true);
+  ASSERT_TRUE(WriteCertificateThroughProvider("cert-" + serial, "Abc123", L"Zhang Wei", &why)) << why;
+  EXPECT_TRUE(CertificateChangeSignalled());
   std::wstring expected = ui::Format(G(20).c_str(), L"Zhang Wei", L"UKey Client Test CA", LocalDay(2026, 1, 2),
                                      LocalDay(2036, 1, 2));
   ASSERT_TRUE(WaitFor([&] { return guide_.ItemText(kCertificate, 1018) == expected; }, 30000))

@@ -36,15 +36,7 @@ bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INV
 bool Shoot(const wchar_t *name, HWND settle) {
   DWORD_PTR r;
   if (settle) SendMessageTimeoutW(settle, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  std::wstring req = g_dir + L"\\request-" + name, done = g_dir + L"\\done-" + name;
-  DeleteFileW(done.c_str());
-  HANDLE f = CreateFileW(req.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(f);
-  bool ok = WaitFor([&] { return Exists(done); }, 30000);
-  DeleteFileW(done.c_str());
-  fwprintf(stderr, L"%ls: %ls\n", name, ok ? L"taken" : L"no answer");
-  return ok;
+  return e2e::RequestScreenshot(g_dir, name);
 }
 
 // The bank's home page, answered to every request on 127.0.0.1 (the guide's network check).
