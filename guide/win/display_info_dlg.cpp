@@ -74,6 +74,12 @@ void CDisplayInfoDlg::Insert(int index, int state, const std::wstring &text) {
   item.lParam = state;
   item.pszText = const_cast<wchar_t *>(text.c_str());
   HWND list = Item(IDC_DETAIL_LIST);
+  // The column grows to the widest line (icon, margins and text), so that scrolling the list
+  // sideways shows every line whole.
+  int needed = int(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str()))) +
+               kIconSize + 16;
+  if (needed > int(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0)))
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, needed);
   int at = int(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
   if (at >= 0) SendMessageW(list, LVM_ENSUREVISIBLE, WPARAM(at), FALSE);
 }

@@ -229,6 +229,16 @@ TEST(DetailWindow, LinesWithStateIconsAndColoursAndItsButtons) {
   SendMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ((std::vector<WPARAM>{IDCANCEL}), g_recorder.commands);
 
+  // A line wider than the column widens it, so that it can be scrolled into view whole; short
+  // lines never narrow it.
+  std::wstring longLine = GetGuideText(kTextOperatingSystem);
+  longLine += L"Windows Server 2003 R2, Enterprise Edition for Itanium-based Systems Service Pack 2 (build 3790)";
+  details.AddLine(kDetailDone, longLine);
+  int width = int(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0));
+  EXPECT_GT(width, int(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(longLine.c_str()))));
+  details.AddLine(kDetailDone, L"short");
+  EXPECT_EQ(width, SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0));
+
   details.Clear();
   EXPECT_EQ(0, SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   details.ReplaceLastLine(kDetailDone, L"only");  // on an empty list: simply the first line
