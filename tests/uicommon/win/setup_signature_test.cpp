@@ -54,7 +54,7 @@ class TrustedRoot {
 
  private:
   static HCERTSTORE Open() {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
   }
   PCCERT_CONTEXT cert_ = nullptr;
 };
@@ -102,13 +102,37 @@ TEST_F(SetupSignature, EverythingElseIsRefusedWithItsReason) {
   EXPECT_EQ(uint32_t(TRUST_E_NOSIGNATURE), Check(L"probe_unsigned.exe").code);
 }
 
+// A process reads the trusted roots once, when it first builds a chain: the check without our
+// root runs in a child process started after the root was taken out.
+constexpr wchar_t kWithoutRootChild[] = L"UK_SIGNATURE_WITHOUT_ROOT";
+
 TEST_F(SetupSignature, OurCertificateWithoutItsTrustedRootIsRefused) {
   ours.Remove();
-  ui::SetupCheck c = Check(L"probe_signed.exe");
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring line = std::wstring(L"\"") + self + L"\" --gtest_filter=WithoutRoot.*";
+  SetEnvironmentVariableW(kWithoutRootChild, L"1");
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  BOOL started = CreateProcessW(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableW(kWithoutRootChild, nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  EXPECT_EQ(0u, code) << "the check without our root (child process) failed";
+  ASSERT_TRUE(ours.Add());
+}
+
+// Runs only as the child of the test above, with our root not trusted.
+TEST(WithoutRoot, OurSignedSetupIsUntrusted) {
+  if (Env(kWithoutRootChild).empty()) GTEST_SKIP() << "run by OurCertificateWithoutItsTrustedRootIsRefused";
+  ui::SetupCheck c = ui::CheckSetupSignature(Beside(L"probe_signed.exe"));
   EXPECT_EQ(ui::SetupTrust::kUntrusted, c.trust);
   EXPECT_EQ(uint32_t(CERT_E_UNTRUSTEDROOT), c.code);
-  ASSERT_TRUE(ours.Add());
-  EXPECT_EQ(ui::SetupTrust::kTrusted, Check(L"probe_signed.exe").trust);
 }
 
 TEST_F(SetupSignature, TheBuildsSetupsPass) {
