@@ -123,8 +123,10 @@ TEST_F(DownloadDialog, ThreeMegabytesStepTheProgressTextToTheEnd) {
   int lastPos = 0;
   bool barFollows = true;
   while (!finished) {
-    int pos = int(SendMessageW(Bar(), PBM_GETPOS, 0, 0));
-    int hi = int(SendMessageW(Bar(), PBM_GETRANGE, FALSE, 0));
+    HWND bar = Bar();
+    int pos = int(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    int hi = int(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+    if (!bar || !IsWindow(bar)) break;  // the dialog ended: what was read is not the bar's
     if (pos < lastPos || pos > 3072 || (pos > 0 && hi != 3072)) barFollows = false;
     lastPos = pos;
     Sleep(15);
