@@ -217,6 +217,11 @@ class ClientUpdate : public testing::Test {
     pid = pi.dwProcessId;
     ASSERT_TRUE(WaitFor([&] { return Main() != nullptr; }, 30000)) << "no main window";
   }
+  // The start-up check has fetched version.ini (the test may publish another one now without the
+  // quiet check seeing it: it only compares what it fetched, and the user's checks wait for it).
+  void WaitForQuietCheck() {
+    ASSERT_TRUE(WaitFor([&] { return Exists(data + L"\\version.ini"); }, 30000)) << "no start-up check";
+  }
   HWND Main() {
     for (HWND w = FindWindowW(kMainClass, nullptr); w; w = FindWindowExW(nullptr, w, kMainClass, nullptr)) {
       DWORD p = 0;
@@ -317,6 +322,7 @@ TEST_F(ClientUpdate, SetupLeftFromBeforeIsStartedWithoutDownload) {
 TEST_F(ClientUpdate, EqualOrOlderVersionDoesNothing) {
   Publish(L"1.0.1.2", L"/updates/probe_signed.exe");
   ASSERT_NO_FATAL_FAILURE(StartClient());
+  ASSERT_NO_FATAL_FAILURE(WaitForQuietCheck());
   // The user's check runs after the quiet one (checks take turns) and says the client is current.
   for (const wchar_t *version : {L"1.0.1.2", L"1.0.1.1", L"1.0.0.10", L"0.9.9.9"}) {
     Publish(version, L"/updates/probe_signed.exe");
@@ -334,6 +340,7 @@ TEST_F(ClientUpdate, EqualOrOlderVersionDoesNothing) {
 TEST_F(ClientUpdate, SetupsWithoutOurSignatureAreRefusedAndDeleted) {
   Publish(L"1.0.1.2", L"/updates/probe_signed.exe");
   ASSERT_NO_FATAL_FAILURE(StartClient());
+  ASSERT_NO_FATAL_FAILURE(WaitForQuietCheck());
   struct Case {
     const wchar_t *probe, *reason;
   } cases[] = {
@@ -367,6 +374,7 @@ TEST_F(ClientUpdate, SetupsWithoutOurSignatureAreRefusedAndDeleted) {
 TEST_F(ClientUpdate, FailedDownloadsStartNothing) {
   Publish(L"1.0.1.2", L"/updates/probe_signed.exe");
   ASSERT_NO_FATAL_FAILURE(StartClient());
+  ASSERT_NO_FATAL_FAILURE(WaitForQuietCheck());
   // Each answer comes after 1.5 s, so that the progress dialog is seen before the failure.
   for (const wchar_t *path : {L"/gen/300000/status=404/wait=1500/ORV_ZV_Setup.exe",
                               L"/gen/300000/status=500/wait=1500/ORV_ZV_Setup.exe",
