@@ -29,19 +29,19 @@ std::wstring Beside(const wchar_t *name) {
   return p.substr(0, p.find_last_of(L"\\/") + 1) + name;
 }
 
+// The first language of a resource (stops the enumeration there).
+BOOL CALLBACK FirstLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD l, LONG_PTR p) {
+  *reinterpret_cast<WORD *>(p) = l;
+  return FALSE;
+}
+
 // Gives a program's fixed version (VS_FIXEDFILEINFO) other numbers, through the resource
 // update functions of the system.
 bool PatchFileVersion(const std::wstring &exe, DWORD ms, DWORD ls) {
   HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!m) return false;
   WORD lang = 0;
-  EnumResourceLanguagesW(
-      m, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1),
-      [](HMODULE, LPCWSTR, LPCWSTR, WORD l, LONG_PTR p) -> BOOL {
-        *reinterpret_cast<WORD *>(p) = l;
-        return FALSE;
-      },
-      reinterpret_cast<LONG_PTR>(&lang));
+  EnumResourceLanguagesW(m, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), FirstLanguage, reinterpret_cast<LONG_PTR>(&lang));
   HRSRC r = FindResourceExW(m, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), lang);
   std::string data;
   if (r) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../../common/screenshot_request.h"
 #include "../../uicommon/win/http_test_support.h"
 
 using namespace httptest;
@@ -51,16 +52,6 @@ unsigned Done(const std::wstring &text) {
   size_t start = k;
   while (start > 0 && iswdigit(text[start - 1])) --start;
   return unsigned(wcstoul(text.substr(start, k - start).c_str(), nullptr, 10));
-}
-
-bool Shoot(const std::wstring &dir, const wchar_t *name) {
-  std::wstring req = dir + L"\\request-" + name, done = dir + L"\\done-" + name;
-  DeleteFileW(done.c_str());
-  if (!WriteAll(req, "")) return false;
-  bool ok = WaitFor([&] { return Exists(done); }, 30000);
-  DeleteFileW(done.c_str());
-  fwprintf(stderr, L"%ls: %ls\n", name, ok ? L"taken" : L"no answer");
-  return ok;
 }
 
 }  // namespace
@@ -118,7 +109,7 @@ int wmain(int argc, wchar_t **argv) {
           return f.dialog && Done(ItemText(f.dialog, 1058)) >= 300;
         }, 60000)) {
       SetCursorPos(5, 5);
-      if (Shoot(dir, L"download")) rc = 0;
+      if (shots::RequestScreenshot(dir, L"download")) rc = 0;
     } else {
       fwprintf(stderr, L"no download dialog in the middle of the transfer\n");
     }

@@ -82,8 +82,7 @@ class DownloadDialog : public testing::Test {
   }
   void TearDown() override {
     if (runner.joinable()) runner.join();
-    for (const auto &e : Entries(folder)) DeleteFileW((folder + L"\\" + e).c_str());
-    RemoveDirectoryW(folder.c_str());
+    RemoveFolder(folder);
   }
   // Starts the dialog on its own thread; the dialog is found by its caption.
   void Start(const ui::DownloadDialogProfile &profile, const std::wstring &caption, const std::wstring &path,

@@ -40,8 +40,7 @@ class HttpFileClientTest : public testing::Test {
     target = folder + L"\\file.bin";
   }
   void TearDown() override {
-    for (const auto &e : Entries(folder)) DeleteFileW((folder + L"\\" + e).c_str());
-    RemoveDirectoryW(folder.c_str());
+    RemoveFolder(folder);
   }
   // Downloads url with a profile; *data receives the file (empty when none).
   uint32_t Download(const ui::HttpProfile &profile, const std::wstring &path, std::string *data,

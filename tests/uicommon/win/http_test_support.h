@@ -122,12 +122,18 @@ inline int ClosedPort() {
   return port;
 }
 
+// Deletes the files of a folder of a test, then the folder.
+inline void RemoveFolder(const std::wstring &dir) {
+  for (const auto &e : Entries(dir)) DeleteFileW((dir + L"\\" + e).c_str());
+  RemoveDirectoryW(dir.c_str());
+}
+
 // A fresh, empty folder under the system's temporary folder.
 inline std::wstring FreshFolder(const std::wstring &name) {
   wchar_t tmp[MAX_PATH];
   GetTempPathW(MAX_PATH, tmp);
   std::wstring dir = std::wstring(tmp) + name;
-  for (const auto &e : Entries(dir)) DeleteFileW((dir + L"\\" + e).c_str());
+  RemoveFolder(dir);
   CreateDirectoryW(dir.c_str(), nullptr);
   return dir;
 }
