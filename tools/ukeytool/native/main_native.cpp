@@ -80,7 +80,7 @@ class NativePlatform : public ukt::Platform {
     return ukt::writeStream(fopen(path.c_str(), "wb"), data, why);
   }
 
-  bool lockDevices(std::string &) override { return true; }
+  ukt::DeviceLock lockDevices(uint32_t, std::string &) override { return ukt::DeviceLock::Taken; }
   void unlockDevices() override {}
   void sleepMs(uint32_t ms) override {
     struct timespec ts = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
