@@ -16,6 +16,7 @@
 #include "emulator_relay.h"
 #include "run_program.h"
 #include "service_control.h"
+#include "uk_test_main.h"
 #include "uk_tokenlib.h"
 #include "uk_tokensim_client.h"
 
@@ -578,6 +579,5 @@ TEST_F(BrokeredThroughService, AServiceThatCannotMakeItsObjectsReportsStoppedWit
 int main(int argc, char **argv) {
   int child = childMain(argc, argv);
   if (child >= 0) return child;
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return uktest::runAll(&argc, argv);
 }
