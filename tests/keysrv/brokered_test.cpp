@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "emulator_relay.h"
+#include "raw_channel.h"
 #include "run_program.h"
 #include "service_control.h"
 #include "uk_test_main.h"
@@ -123,70 +124,6 @@ bool listedToken(const std::string &serial, UK_DEV_INFO *found) {
   return false;
 }
 
-// One request cycle on the channel as any process can make it, by hand: the request bytes, with
-// this process's owner stamp or none. False without an answer within kPromptMs.
-struct RawAnswer {
-  uint32_t lengthWord = 0, type = 0, result = 0, word3 = 0;
-};
-bool rawCycle(const std::vector<uint8_t> &request, bool stamp, RawAnswer *a) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\REDODIV_MUTEX_KELM_ORV");
-  if (!mutex) return false;
-  DWORD w = WaitForSingleObject(mutex, kPromptMs);
-  if (w != WAIT_OBJECT_0 && w != WAIT_ABANDONED) return CloseHandle(mutex), false;
-  HANDLE req = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Global\\REDODIV-REQ-EVENT-KELM_ORV");
-  HANDLE ans = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Global\\REDODIV-ANS-EVENT-KELM_ORV");
-  HANDLE map = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, "Global\\REDODIV-MAPFILE-KELM_ORV");
-  auto *view = map ? static_cast<uint8_t *>(MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
-  bool ok = false;
-  if (req && ans && view) {
-    memcpy(view, request.data(), request.size());
-    if (stamp) {
-      DWORD pid = GetCurrentProcessId();
-      memcpy(view + 10240 - 8, "OWNR", 4);
-      memcpy(view + 10240 - 4, &pid, 4);
-    }
-    ResetEvent(ans);
-    SetEvent(req);
-    if (WaitForSingleObject(ans, kPromptMs) == WAIT_OBJECT_0) {
-      memcpy(&a->lengthWord, view, 4);
-      memcpy(&a->type, view + 4, 4);
-      memcpy(&a->result, view + 8, 4);
-      memcpy(&a->word3, view + 12, 4);
-      ok = true;
-    }
-  }
-  if (view) UnmapViewOfFile(view);
-  if (map) CloseHandle(map);
-  if (req) CloseHandle(req);
-  if (ans) CloseHandle(ans);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-  return ok;
-}
-
-std::vector<uint8_t> words(std::initializer_list<uint32_t> ws) {
-  std::vector<uint8_t> out;
-  for (uint32_t w : ws)
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(w >> (8 * i)));
-  return out;
-}
-
-// The answer the block holds now (the last cycle's), without touching the channel.
-bool peekAnswer(RawAnswer *a) {
-  HANDLE map = OpenFileMappingA(FILE_MAP_READ, FALSE, "Global\\REDODIV-MAPFILE-KELM_ORV");
-  if (!map) return false;
-  auto *view = static_cast<uint8_t *>(MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0));
-  if (view) {
-    memcpy(&a->lengthWord, view, 4);
-    memcpy(&a->type, view + 4, 4);
-    memcpy(&a->result, view + 8, 4);
-    memcpy(&a->word3, view + 12, 4);
-    UnmapViewOfFile(view);
-  }
-  CloseHandle(map);
-  return view != nullptr;
-}
-
 // Child modes, selected by the first argument; the exit code tells the test what happened.
 //   --hold-connections SERIAL N READY   connects N times to the token, sets READY, waits to be
 //                                       killed (never disconnects)
@@ -292,6 +229,48 @@ class BrokeredThroughService : public ::testing::Test {
   static bool ready(std::future<Timed> &f, DWORD ms) {
     return f.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready;
   }
+  // Starts the service behind the relay, connects *dev and begins an exchange whose request
+  // stays in flight in the service (the relay holds the token's answer) until relay_.release().
+  void exchangeInFlight(UK_DEV_INFO *dev, std::future<Timed> *inFlight) {
+    ASSERT_NO_FATAL_FAILURE(relayTheService());
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(listedToken(serial_, dev));
+    ASSERT_EQ(0u, zksTokenConnect(dev, 0));
+    relay_.hold();
+    *inFlight = exchangeLater(dev);
+    ASSERT_TRUE(relay_.waitHeld(kPromptMs)) << "the service did not pass the request on";
+  }
+
+  // Another process (child mode --exchange-on-signal) that connects to the token, says so, and
+  // makes its exchanges when told to.
+  struct Exchanger {
+    HANDLE process = nullptr, ready = nullptr, go = nullptr;
+  };
+  void startExchanger(Exchanger *e) {
+    std::string ready = "uk_brokered_ready_" + serial_, go = "uk_brokered_go_" + serial_;
+    e->ready = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
+    e->go = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    e->process = spawn("--exchange-on-signal " + serial_ + " " + ready + " " + go);
+    ASSERT_NE(nullptr, e->process);
+    HANDLE waits[2] = {e->ready, e->process};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000))
+        << "the other process could not connect";
+  }
+  // Lets it make its exchanges; the number that failed (or a setup error above 199).
+  static DWORD finishExchanger(Exchanger *e) {
+    SetEvent(e->go);
+    DWORD code = exitCodeOf(e->process);
+    CloseHandle(e->ready);
+    CloseHandle(e->go);
+    *e = Exchanger{};
+    return code;
+  }
+  // Another process connects and exchanges with the token through the running service.
+  DWORD anotherProcessExchanges() {
+    Exchanger e;
+    startExchanger(&e);
+    return e.process ? finishExchanger(&e) : 0xDEAD;
+  }
 
   tokensim::Client sim_;
   std::string serial_;
@@ -329,15 +308,9 @@ TEST_F(BrokeredThroughService, ListsReadsAndLosesTheTokenWithTheService) {
 }
 
 TEST_F(BrokeredThroughService, StopLetsTheRequestInFlightFinishThenTheRoadIsClosedUntilARestart) {
-  relayTheService();
-  ASSERT_TRUE(start());
   UK_DEV_INFO dev;
-  ASSERT_TRUE(listedToken(serial_, &dev));
-  ASSERT_EQ(0u, zksTokenConnect(&dev, 0));
-
-  relay_.hold();
-  std::future<Timed> inFlight = exchangeLater(&dev);
-  ASSERT_TRUE(relay_.waitHeld(kPromptMs)) << "the service did not pass the request on";
+  std::future<Timed> inFlight;
+  ASSERT_NO_FATAL_FAILURE(exchangeInFlight(&dev, &inFlight));
   SERVICE_STATUS st;
   ASSERT_TRUE(ControlService(svc_, SERVICE_CONTROL_STOP, &st)) << GetLastError();
   // The stop waits for the request the service is serving.
@@ -361,27 +334,14 @@ TEST_F(BrokeredThroughService, StopLetsTheRequestInFlightFinishThenTheRoadIsClos
   ASSERT_EQ(0u, zksTokenConnect(&dev, 0));
   EXPECT_EQ(0u, exchangeLater(&dev).get().rc);
   EXPECT_EQ(0u, zksTokenDisconnect(&dev));
-  std::string ready = "uk_brokered_ready_" + serial_, go = "uk_brokered_go_" + serial_;
-  HANDLE readyEvent = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
-  HANDLE goEvent = CreateEventA(nullptr, TRUE, TRUE, go.c_str());
-  HANDLE child = spawn("--exchange-on-signal " + serial_ + " " + ready + " " + go);
-  ASSERT_NE(nullptr, child);
-  EXPECT_EQ(0u, exitCodeOf(child));
-  CloseHandle(readyEvent);
-  CloseHandle(goEvent);
+  EXPECT_EQ(0u, anotherProcessExchanges());
   ASSERT_TRUE(stop());
 }
 
 TEST_F(BrokeredThroughService, AClientWaitingOnAKilledServiceReturnsAtOnce) {
-  relayTheService();
-  ASSERT_TRUE(start());
   UK_DEV_INFO dev;
-  ASSERT_TRUE(listedToken(serial_, &dev));
-  ASSERT_EQ(0u, zksTokenConnect(&dev, 0));
-
-  relay_.hold();
-  std::future<Timed> inFlight = exchangeLater(&dev);
-  ASSERT_TRUE(relay_.waitHeld(kPromptMs));
+  std::future<Timed> inFlight;
+  ASSERT_NO_FATAL_FAILURE(exchangeInFlight(&dev, &inFlight));
   HANDLE service = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, serviceProcessId());
   ASSERT_NE(nullptr, service);
   DWORD t0 = GetTickCount();
@@ -400,38 +360,25 @@ TEST_F(BrokeredThroughService, AClientWaitingOnAKilledServiceReturnsAtOnce) {
   // killed service stopped; Wine's keeps showing it running, but starts it again all the same.)
   svctest::waitState(svc_, SERVICE_STOPPED, 2000);
   ASSERT_TRUE(start());
-  std::string ready = "uk_brokered_ready_" + serial_, go = "uk_brokered_go_" + serial_;
-  HANDLE readyEvent = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
-  HANDLE goEvent = CreateEventA(nullptr, TRUE, TRUE, go.c_str());
-  HANDLE child = spawn("--exchange-on-signal " + serial_ + " " + ready + " " + go);
-  ASSERT_NE(nullptr, child);
-  EXPECT_EQ(0u, exitCodeOf(child));
-  CloseHandle(readyEvent);
-  CloseHandle(goEvent);
+  EXPECT_EQ(0u, anotherProcessExchanges());
   ASSERT_TRUE(stop());
 }
 
 TEST_F(BrokeredThroughService, AClientKilledInTheMiddleOfACycleDoesNotHandItsAnswerToTheNext) {
-  relayTheService();
+  ASSERT_NO_FATAL_FAILURE(relayTheService());
   ASSERT_TRUE(start());
   // Another process is killed while the service serves its request (it holds the channel mutex).
-  std::string readyName = "uk_brokered_ready_" + serial_, goName = "uk_brokered_go_" + serial_;
-  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, goName.c_str());
-  HANDLE child = spawn("--exchange-on-signal " + serial_ + " " + readyName + " " + goName);
-  ASSERT_NE(nullptr, child);
-  HANDLE waits[2] = {ready, child};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000));
+  Exchanger other;
+  ASSERT_NO_FATAL_FAILURE(startExchanger(&other));
   relay_.hold();
-  SetEvent(go);
+  SetEvent(other.go);
   ASSERT_TRUE(relay_.waitHeld(kPromptMs));
-  ASSERT_TRUE(TerminateProcess(child, 9));
-  WaitForSingleObject(child, kPromptMs);
-  CloseHandle(child);
+  ASSERT_TRUE(TerminateProcess(other.process, 9));
+  EXPECT_EQ(9u, finishExchanger(&other));
 
   // This process's next cycle gets the abandoned channel mutex and waits for the answer to the
-  // dead process's request before it writes its own, so it reads its own serial number, not
-  // the dead process's random bytes.
+  // dead process's request before it writes its own, so it reads its own answers (the serial
+  // number), never the dead process's random bytes.
   UK_DEV_INFO dev = {};
   std::string serial = serial_;
   std::future<uint32_t> sn = std::async(std::launch::async, [&dev, serial] {
@@ -447,28 +394,20 @@ TEST_F(BrokeredThroughService, AClientKilledInTheMiddleOfACycleDoesNotHandItsAns
   relay_.release();
   ASSERT_EQ(std::future_status::ready, sn.wait_for(std::chrono::milliseconds(kPromptMs)));
   ASSERT_EQ(0u, sn.get());
-  char text[64] = {0};
-  uint32_t len = sizeof text;
   for (int i = 0; i < 10; ++i) {
+    char text[64] = {0};
+    uint32_t len = sizeof text;
     ASSERT_EQ(0u, zksTokenGetSn(&dev, text, &len)) << i;
     EXPECT_EQ(serial_, std::string(text)) << i;
-    len = sizeof text;
   }
   EXPECT_EQ(0u, zksTokenDisconnect(&dev));
-  CloseHandle(ready);
-  CloseHandle(go);
   ASSERT_TRUE(stop());
 }
 
 TEST_F(BrokeredThroughService, StopWithATokenThatNeverAnswersEndsWithinTheLimit) {
-  relayTheService();
-  ASSERT_TRUE(start());
   UK_DEV_INFO dev;
-  ASSERT_TRUE(listedToken(serial_, &dev));
-  ASSERT_EQ(0u, zksTokenConnect(&dev, 0));
-  relay_.hold();
-  std::future<Timed> inFlight = exchangeLater(&dev);
-  ASSERT_TRUE(relay_.waitHeld(kPromptMs));
+  std::future<Timed> inFlight;
+  ASSERT_NO_FATAL_FAILURE(exchangeInFlight(&dev, &inFlight));
   DWORD t0 = GetTickCount();
   SERVICE_STATUS st;
   ASSERT_TRUE(ControlService(svc_, SERVICE_CONTROL_STOP, &st));
@@ -513,17 +452,12 @@ TEST_F(BrokeredThroughService, ACrashedClientsConnectionsAreTakenBack) {
 
 TEST_F(BrokeredThroughService, AHandleValueSeenInTheBlockIsRefusedToAnotherProcess) {
   ASSERT_TRUE(start());
-  std::string readyName = "uk_brokered_ready_" + serial_, goName = "uk_brokered_go_" + serial_;
-  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, goName.c_str());
-  HANDLE child = spawn("--exchange-on-signal " + serial_ + " " + readyName + " " + goName);
-  ASSERT_NE(nullptr, child);
-  HANDLE waits[2] = {ready, child};
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, waits, FALSE, 60000));
-  // The child's connect was the channel's last cycle: its handle value is there for anyone who
-  // maps the block.
-  RawAnswer connected;
-  ASSERT_TRUE(peekAnswer(&connected));
+  Exchanger other;
+  ASSERT_NO_FATAL_FAILURE(startExchanger(&other));
+  // The other process's connect was the channel's last cycle: its handle value is there for
+  // anyone who maps the block.
+  rawchannel::Answer connected;
+  ASSERT_TRUE(rawchannel::peek(&connected));
   ASSERT_EQ(0x10002u, connected.type);
   ASSERT_EQ(12u, connected.lengthWord);
   uint32_t value = connected.word3;
@@ -531,21 +465,18 @@ TEST_F(BrokeredThroughService, AHandleValueSeenInTheBlockIsRefusedToAnotherProce
   // disconnect of it likewise.
   const uint8_t frame[12] = {0x00, 0x0A, 0x00, 0x84, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08};
   for (bool stamp : {true, false}) {
-    std::vector<uint8_t> read = words({4 + 8 + sizeof frame, 5, value, sizeof frame});
+    std::vector<uint8_t> read = rawchannel::words({4 + 8 + sizeof frame, 5, value, sizeof frame});
     read.insert(read.end(), frame, frame + sizeof frame);
-    RawAnswer a;
-    ASSERT_TRUE(rawCycle(read, stamp, &a));
+    rawchannel::Answer a;
+    ASSERT_TRUE(rawchannel::cycle(read, stamp, &a));
     EXPECT_EQ(0x10005u, a.type);
     EXPECT_EQ(6u, a.result) << "ERROR_INVALID_HANDLE";
-    ASSERT_TRUE(rawCycle(words({8, 6, value}), stamp, &a));
+    ASSERT_TRUE(rawchannel::cycle(rawchannel::words({8, 6, value}), stamp, &a));
     EXPECT_EQ(0x10006u, a.type);
     EXPECT_EQ(0u, a.result) << "not closed";
   }
   // The owner's connection works on.
-  SetEvent(go);
-  EXPECT_EQ(0u, exitCodeOf(child));
-  CloseHandle(ready);
-  CloseHandle(go);
+  EXPECT_EQ(0u, finishExchanger(&other));
   ASSERT_TRUE(stop());
 }
 
