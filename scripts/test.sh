@@ -54,6 +54,8 @@ for tree in "${uk_trees[@]}"; do
   wineserver -k 2>/dev/null || true
 done
 
+echo "== fuzz smoke"
+bash scripts/fuzz-smoke.sh || status=1
 echo
 if [ "$partial" -gt 0 ]; then
   echo "(test programs counted as passed skipped $partial of their cases; see their output)"

@@ -125,6 +125,8 @@ class Card {
   bool signatureWaiting() const;
 
   bool hasFileSystem() const { return mf_ != nullptr; }
+  // The file system, read-only (null on a blank chip): tests compare whole trees.
+  const FileNode *root() const { return mf_.get(); }
   TokenConfig &config() { return cfg_; }
   const TokenConfig &config() const { return cfg_; }
   const std::string &label() const { return label_; }

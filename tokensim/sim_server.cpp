@@ -214,6 +214,13 @@ uint8_t Registry::exchange(const std::string &serial, uint32_t generation, const
   std::lock_guard<std::mutex> g(slot->lock);
   if (!slot->inserted || slot->generation != generation) return sn::kStale;
   bool changed = false;
+  if (slot->pullAt && --slot->pullAt == 0) {
+    // The armed pull: the frame never arrives, or its answer never leaves.
+    if (slot->pullAfterFrame) slot->card->processFrame(frame, len, &changed);
+    pullOut(*slot, "# pull");
+    if (!save(serial, *slot)) fprintf(stderr, "tokensim: cannot save %s\n", serial.c_str());
+    return sn::kStale;
+  }
   *response = slot->card->processFrame(frame, len, &changed);
   auto &tr = slot->trace;
   tr.push_back("> " + toHex(frame + (len >= 2 ? 2 : len), len >= 2 ? len - 2 : 0));
@@ -225,6 +232,14 @@ uint8_t Registry::exchange(const std::string &serial, uint32_t generation, const
   while (tr.size() > kMaxTraceLines) tr.pop_front();
   if (changed && !save(serial, *slot)) fprintf(stderr, "tokensim: cannot save %s\n", serial.c_str());
   return sn::kDone;
+}
+
+void Registry::pullOut(TokenSlot &slot, const char *event) {
+  slot.inserted = false;
+  slot.generation++;
+  slot.pullAt = 0;
+  slot.card->powerCycle();
+  slot.trace.push_back(event);
 }
 
 std::string Registry::newSerial() {
@@ -289,6 +304,7 @@ std::string Registry::cmdCreate(const std::vector<std::string> &args) {
 //   create [SERIAL] [serial= label= cos= project= vid= pid= iface=cdrom|disk|none button=auto|never
 //           delay=MS userpin= sopin= retries= soretries= blank=1 inserted=0]
 //   delete S | insert S | remove S | reset S | blank S | info S | trace S | trace-clear S
+//   pull S N [after]     (the token goes out at its N-th next frame; see TokenSlot::pullAt)
 //   format S [userpin= sopin= retries= soretries= label=]
 //   button S press | button S never | button S auto [MS]
 //   set S key=value...   (label cos project vid pid iface button delay)
@@ -320,8 +336,9 @@ std::string Registry::control(const std::string &line) {
     }
     return out;
   }
-  static const char *const kPerToken[] = {"delete", "insert", "remove", "reset", "blank", "format",
-                                           "button", "set", "info", "trace", "trace-clear"};
+  static const char *const kPerToken[] = {"delete", "insert", "remove", "pull", "reset", "blank",
+                                           "format", "button", "set", "info", "trace",
+                                           "trace-clear"};
   if (std::find_if(std::begin(kPerToken), std::end(kPerToken),
                    [&](const char *k) { return cmd == k; }) == std::end(kPerToken))
     return error("unknown command " + cmd);
@@ -356,12 +373,16 @@ std::string Registry::control(const std::string &line) {
     }
   } else if (cmd == "remove") {
     if (slot->inserted) {
-      slot->inserted = false;
-      slot->generation++;
-      card.powerCycle();
-      slot->trace.push_back("# remove");
+      pullOut(*slot, "# remove");
       persist = true;
     }
+  } else if (cmd == "pull") {
+    uint32_t n = 0;
+    if (a.size() < 3 || !parseNumber(a[2], 10, 1000000, &n) || n == 0)
+      return error("pull needs a frame count from 1");
+    if (a.size() > 3 && a[3] != "after") return error("pull: unknown word " + a[3]);
+    slot->pullAt = n;
+    slot->pullAfterFrame = a.size() > 3;
   } else if (cmd == "reset") {
     card.powerCycle();
     slot->trace.push_back("# reset");

@@ -28,6 +28,10 @@ struct TokenSlot {
   uint32_t generation = 1;
   uint64_t order = 0;
   std::deque<std::string> trace;
+  // A pull armed by the control command: the token goes out at the pullAt-th next frame, before
+  // the card sees it or (pullAfterFrame) once the card has carried it out, its answer lost.
+  uint32_t pullAt = 0;
+  bool pullAfterFrame = false;
 };
 
 class Registry {
@@ -53,6 +57,8 @@ class Registry {
  private:
   std::shared_ptr<TokenSlot> find(const std::string &serial);
   bool save(const std::string &serial, TokenSlot &slot);
+  // Takes the token out (a new power session, open handles go stale); event goes to the trace.
+  static void pullOut(TokenSlot &slot, const char *event);
   std::string cmdCreate(const std::vector<std::string> &args);
   std::string newSerial();
 

@@ -42,14 +42,16 @@ class OneTokenBus : public uk::DeviceBus {
       memset(buf, 0x5A, len);
       *transferred = len + 100;  // a lying driver: the server must clamp
     } else {
-      volatile uint8_t sum = 0;
+      uint8_t sum = 0;
       for (uint32_t i = 0; i < len; ++i) sum += buf[i];  // the whole frame is readable
+      sink = sum;
       *transferred = len;
     }
     return 0;
   }
   void close(uintptr_t) override {}
   uintptr_t next = 0x100;
+  volatile uint8_t sink = 0;
 };
 
 }  // namespace

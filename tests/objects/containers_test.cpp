@@ -305,36 +305,117 @@ TEST_F(ContainerTest, TwoThousandFortyEightBitKeysUseTheWideRecords) {
   EXPECT_TRUE(frames().empty());
 }
 
-TEST_F(ContainerTest, DeletingAKeyPairWithoutFlagTouchesNoFileButClearsTheSize) {
-  UK_CONTAINER_INFO c = make("sizes");
-  ASSERT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_EXCHANGE));
-  UK_CONTAINER_INFO stale = c;
-  stale.flags = 0;
-  clearTrace();
-  ASSERT_EQ(0u, zksTokenDeleteContainerKeyPair(&dev, &stale, UK_KEYSPEC_EXCHANGE));
-  EXPECT_EQ(0u, countIns(0xE4));
-  Bytes rec = indexRecord(c.recordNumber);
-  EXPECT_EQ(0, rec[1]);
-  EXPECT_EQ(0, rec[0]);
+// Whether DF01 holds a file of that identifier (the trace is left as it was).
+bool hasFile(UK_DEV_INFO *d, uint8_t hi, uint8_t lo) {
+  const uint8_t fid[2] = {hi, lo};
+  return uk::selectFile(d->connection, fid) == 0;
+}
 
-  // With the flag the two key files go, public first.
+TEST_F(ContainerTest, DeletingAKeyPairClearsTheIndexFirstThenRemovesItsFiles) {
   UK_CONTAINER_INFO d = make("withkeys");
   ASSERT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &d, UK_KEYSPEC_SIGNATURE));
   clearTrace();
   ASSERT_EQ(0u, zksTokenDeleteContainerKeyPair(&dev, &d, UK_KEYSPEC_SIGNATURE));
+  // The index record loses the pair before the public, then the private, key file goes: an
+  // interruption leaves at worst files no entry records, never an entry without its files.
   std::vector<Bytes> deleted;
-  for (const auto &f : frames())
-    if (f.ins() == 0xE4) deleted.push_back(f.data());
+  size_t updateAt = 0, firstDelete = 0;
+  for (size_t i = 0; i < frames().size(); ++i) {
+    if (frames()[i].ins() == 0xDC) updateAt = i;
+    if (frames()[i].ins() == 0xE4) {
+      if (deleted.empty()) firstDelete = i;
+      deleted.push_back(frames()[i].data());
+    }
+  }
   ASSERT_EQ(2u, deleted.size());
+  EXPECT_LT(updateAt, firstDelete);
   EXPECT_EQ(Bytes({0xB0, uint8_t(0x30 + d.recordNumber)}), deleted[0]);
   EXPECT_EQ(Bytes({0xA0, uint8_t(0x30 + d.recordNumber)}), deleted[1]);
   EXPECT_EQ(0, d.flags);
   EXPECT_EQ(0, d.sigKeyUnits);
+  EXPECT_EQ(0, indexRecord(d.recordNumber)[9]);
   // The pair can be generated again: its files are really gone.
   EXPECT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &d, UK_KEYSPEC_SIGNATURE));
 }
 
-TEST_F(ContainerTest, DeleteContainerRemovesFilesInOrderThenTheRecord) {
+TEST_F(ContainerTest, DeletingAKeyPairWithoutFlagClearsTheSizeAndRemovesLeftoverFiles) {
+  UK_CONTAINER_INFO c = make("sizes");
+  ASSERT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_EXCHANGE));
+  // The caller's record says there is no pair: the size in the index is cleared all the same,
+  // and the key files go with it (a file that is not there counts as removed).
+  UK_CONTAINER_INFO stale = c;
+  stale.flags = 0;
+  ASSERT_EQ(0u, zksTokenDeleteContainerKeyPair(&dev, &stale, UK_KEYSPEC_EXCHANGE));
+  Bytes rec = indexRecord(c.recordNumber);
+  EXPECT_EQ(0, rec[1]);
+  EXPECT_EQ(0, rec[0]);
+  EXPECT_FALSE(hasFile(&dev, 0xB0, c.recordNumber));
+  EXPECT_FALSE(hasFile(&dev, 0xA0, c.recordNumber));
+  clearTrace();
+  ASSERT_EQ(0u, zksTokenDeleteContainerKeyPair(&dev, &stale, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(2u, countIns(0xE4));
+
+  // Key files the index never recorded (a generation whose index update and clean-up both
+  // failed) are removed by the delete too.
+  setFault([](const Frame &f, uint16_t *sw) {
+    if (f.ins() != 0xDC && f.ins() != 0xE4) return false;
+    *sw = 0x6581;
+    return true;
+  });
+  EXPECT_EQ(0x80006581u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_SIGNATURE));
+  setFault(nullptr);
+  EXPECT_TRUE(hasFile(&dev, 0xB0, uint8_t(0x30 + c.recordNumber)));
+  EXPECT_FALSE(indexRecord(c.recordNumber)[0] & UK_CONT_SIG_KEY);
+  ASSERT_EQ(0u, zksTokenDeleteContainerKeyPair(&dev, &c, UK_KEYSPEC_SIGNATURE));
+  EXPECT_FALSE(hasFile(&dev, 0xB0, uint8_t(0x30 + c.recordNumber)));
+  EXPECT_FALSE(hasFile(&dev, 0xA0, uint8_t(0x30 + c.recordNumber)));
+}
+
+TEST_F(ContainerTest, LeftoverFilesAreReplacedButRecordedOnesAreNot) {
+  UK_CONTAINER_INFO c = make("leftover");
+  // A generation and a certificate write whose index update and clean-up failed leave their
+  // files without an index entry.
+  setFault([](const Frame &f, uint16_t *sw) {
+    if (f.ins() != 0xDC && f.ins() != 0xE4) return false;
+    *sw = 0x6581;
+    return true;
+  });
+  const Bytes der(300, 0x42);
+  EXPECT_EQ(0x80006581u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(0x80006581u, zksTokenWriteCert(&dev, &c, der.data(), 300, UK_KEYSPEC_EXCHANGE));
+  setFault(nullptr);
+  ASSERT_TRUE(hasFile(&dev, 0xB0, c.recordNumber));
+  ASSERT_TRUE(hasFile(&dev, 0xC0, c.recordNumber));
+  ASSERT_EQ(0, c.flags);
+
+  // The same calls again: each leftover is deleted and created anew, then recorded.
+  clearTrace();
+  ASSERT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_EXCHANGE));
+  ASSERT_EQ(0u, zksTokenWriteCert(&dev, &c, der.data(), 300, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(uint32_t(UK_CONT_EX_KEY | UK_CONT_EX_CERT), indexRecord(c.recordNumber)[0]);
+  EXPECT_EQ(3u, countIns(0xE4));  // the two key files and the certificate file
+  uint8_t back[300];
+  uint32_t len = sizeof back;
+  Bytes cert = der;
+  cert[0] = 0x30, cert[1] = 0x82, cert[2] = 0x01, cert[3] = 0x28;
+
+  // A recorded certificate is never overwritten: the write answers that the file exists.
+  clearTrace();
+  EXPECT_EQ(0x80006A89u, zksTokenWriteCert(&dev, &c, der.data(), 300, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(0u, countIns(0xE4));
+  ASSERT_EQ(0u, zksTokenDeleteContainerCert(&dev, &c, UK_KEYSPEC_EXCHANGE));
+  ASSERT_EQ(0u, zksTokenWriteCert(&dev, &c, cert.data(), 300, UK_KEYSPEC_EXCHANGE));
+  ASSERT_EQ(0u, zksTokenReadCert(&dev, &c, back, &len, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(cert, Bytes(back, back + len));
+  // Nor is a recorded key pair: generating over it fails and the pair is unchanged.
+  UK_RSA_PUBLIC_KEY before, after;
+  ASSERT_EQ(0u, zksTokenReadRsaPubKey(&dev, &c, &before, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(0x80006A89u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_EXCHANGE));
+  ASSERT_EQ(0u, zksTokenReadRsaPubKey(&dev, &c, &after, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(0, memcmp(before.modulus, after.modulus, sizeof before.modulus));
+}
+
+TEST_F(ContainerTest, DeleteContainerErasesTheRecordThenEveryFile) {
   UK_CONTAINER_INFO c = make("full");
   ASSERT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_EXCHANGE));
   ASSERT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &c, UK_KEYSPEC_SIGNATURE));
@@ -347,19 +428,28 @@ TEST_F(ContainerTest, DeleteContainerRemovesFilesInOrderThenTheRecord) {
   ASSERT_EQ(0u, zksTokenWriteCert(&dev, &c, cert.data(), 300, UK_KEYSPEC_SIGNATURE));
   clearTrace();
   ASSERT_EQ(0u, zksTokenDeleteContainer(&dev, &c));
+  // The record goes first; the files after it, in this order.
+  ASSERT_GE(frames().size(), 2u);
+  EXPECT_EQ(0x0C, frames()[1].ins());
+  EXPECT_EQ(1, frames()[1].p1());
   std::vector<Bytes> order;
   for (const auto &f : frames())
     if (f.ins() == 0xE4) order.push_back(f.data());
   const std::vector<Bytes> want = {{0xC0, 0x01}, {0xB0, 0x01}, {0xA0, 0x01},
                                    {0xC0, 0x31}, {0xB0, 0x31}, {0xA0, 0x31}};
   EXPECT_EQ(want, order);
-  EXPECT_EQ(0x0C, frames().back().ins());
-  EXPECT_EQ(1, frames().back().p1());
   EXPECT_TRUE(indexRecord(1).empty());
   // A new container in the same record starts without leftovers.
   UK_CONTAINER_INFO n = make("next");
   EXPECT_EQ(0u, zksTokenGenRsaKeyPair(&dev, &n, UK_KEYSPEC_EXCHANGE));
   EXPECT_EQ(0u, zksTokenWriteCert(&dev, &n, cert.data(), 300, UK_KEYSPEC_EXCHANGE));
+
+  // A container with one key pair: the files it never had count as removed.
+  clearTrace();
+  ASSERT_EQ(0u, zksTokenDeleteContainer(&dev, &n));
+  EXPECT_EQ(6u, countIns(0xE4));
+  EXPECT_FALSE(hasFile(&dev, 0xB0, n.recordNumber));
+  EXPECT_FALSE(hasFile(&dev, 0xC0, n.recordNumber));
 }
 
 // ---- certificates -----------------------------------------------------------------------

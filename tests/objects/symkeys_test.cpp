@@ -237,6 +237,79 @@ TEST_F(SymTest, KeyFileFailureRemovesTheIndexRecord) {
   EXPECT_EQ(2, imp.recordNumber);
 }
 
+// An index record written by hand, as software that wrote the entry before the object file
+// leaves it when it is interrupted in between: nn's file (fileHi nn) is missing.
+void danglingEntry(UK_DEV_INFO *dev, const uint8_t indexFid[2], uint8_t fileHi, uint8_t nn,
+                   const uint8_t *idArea) {
+  uint8_t rec[192] = {0};
+  rec[1] = 16;
+  rec[2] = fileHi;
+  rec[3] = nn;
+  rec[6] = 5;
+  rec[8] = 0xB7;
+  memcpy(rec + 32, "left", 4);
+  memcpy(rec + 112, idArea, 80);
+  ASSERT_EQ(0u, uk::selectFile(dev->connection, indexFid));
+  ASSERT_EQ(0u, uk::updateRecord(dev->connection, nn, rec, sizeof rec));
+}
+
+TEST_F(SymTest, AnEntryWithoutItsFileBlocksNeitherItsIdNorItsDeletion) {
+  UK_SYM_KEY_INFO k = symKey(20, "k", "dangling");
+  danglingEntry(&dev, uk::kSecKeyIndexFid, 0xD0, 3, k.id);
+  // A key with the entry's ID takes over its slot (the lower free slots stay free).
+  ASSERT_EQ(0u, zksTokenGenSymKey(&dev, &k));
+  EXPECT_EQ(3, k.recordNumber);
+  uint8_t value[32];
+  uint32_t len = 0;
+  EXPECT_EQ(0u, zksTokenReadSymKey(&dev, &k, value, &len));
+  EXPECT_EQ(16u, len);
+  // A key that exists keeps its ID.
+  UK_SYM_KEY_INFO again = symKey(20, "again", "dangling");
+  EXPECT_EQ(uint32_t(UKLR_OBJ_EXISTS), zksTokenGenSymKey(&dev, &again));
+
+  // Deleting an entry whose file is missing succeeds and frees the slot.
+  UK_SYM_KEY_INFO other = symKey(20, "o", "other");
+  danglingEntry(&dev, uk::kSecKeyIndexFid, 0xD0, 5, other.id);
+  other.recordNumber = 5;
+  ASSERT_EQ(0u, zksTokenDeleteSymKey(&dev, &other));
+  UK_SYM_KEY_INFO all[8];
+  uint32_t count = 0;
+  ASSERT_EQ(0u, zksTokenListSymKey(&dev, all, &count));
+  ASSERT_EQ(1u, count);
+  EXPECT_EQ(3, all[0].recordNumber);
+
+  // An object with the ID of a data-object entry without its file takes that slot too.
+  UK_DATA_OBJECT_INFO o = dataObject("obj", "dangling-object");
+  danglingEntry(&dev, uk::kDataObjectIndexFid, 0xE0, 2, o.id);
+  ASSERT_EQ(0u, zksTokenWriteDataObject(&dev, &o, pattern(30, 5).data(), 30));
+  EXPECT_EQ(2, o.recordNumber);
+  len = 10;  // the index now records the 30 bytes of the new object
+  EXPECT_EQ(uint32_t(UKLR_BUFFER_TOO_SMALL), zksTokenReadDataObject(&dev, &o, value, &len));
+  EXPECT_EQ(30u, len);
+}
+
+TEST_F(SymTest, ObjectsAreRecordedInTheIndexAfterTheirFiles) {
+  // The index record is the last command: a key or object exists only once it is complete.
+  UK_SYM_KEY_INFO k = symKey(4, "imp", "imp");
+  const Bytes v = pattern(16, 1);
+  clearTrace();
+  ASSERT_EQ(0u, zksTokenWriteSymKey(&dev, &k, v.data(), 16));
+  ASSERT_FALSE(frames().empty());
+  EXPECT_EQ(0xDC, frames().back().ins());
+  EXPECT_EQ(1u, countIns(0xDB));  // the key value, before
+  UK_DATA_OBJECT_INFO o = dataObject("o", "o");
+  const Bytes data = pattern(200, 2);
+  clearTrace();
+  ASSERT_EQ(0u, zksTokenWriteDataObject(&dev, &o, data.data(), 200));
+  EXPECT_EQ(0xDC, frames().back().ins());
+  EXPECT_EQ(2u, countIns(0xD0));
+  // Deletes go the other way: the record first, then the file.
+  clearTrace();
+  ASSERT_EQ(0u, zksTokenDeleteDataObject(&dev, &o));
+  EXPECT_EQ(0xE4, frames().back().ins());
+  EXPECT_EQ(1u, countIns(0x0C));
+}
+
 // ---- data objects -------------------------------------------------------------------------
 
 TEST_F(SymTest, DataObjectsOf200And255Bytes) {

@@ -240,6 +240,46 @@ TEST_F(ServerTest, HandlesGoStaleAtRemovalAndSessionOutlivesConnections) {
   EXPECT_TRUE(client.trace("SES0001").empty());
 }
 
+TEST_F(ServerTest, PullAtAChosenFrame) {
+  ASSERT_TRUE(client.createToken("PUL0001"));
+  EXPECT_FALSE(client.command("pull PUL0001 0"));
+  EXPECT_FALSE(client.command("pull PUL0001 1 later"));
+  EXPECT_FALSE(client.command("pull NOSUCH 1"));
+  std::vector<Client::Device> devs;
+  ASSERT_TRUE(client.devices(&devs));
+  uint32_t gen = devs.at(0).generation;
+  // Out at the second frame, before the card sees it.
+  ASSERT_TRUE(client.command("pull PUL0001 2"));
+  Bytes r;
+  uint8_t st = 0;
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kSelectMf, &r));
+  EXPECT_FALSE(client.exchange("PUL0001", gen, kSelectDf01, &r, &st));
+  EXPECT_EQ(st, uk::simnet::kStale);
+  ASSERT_TRUE(client.devices(&devs));
+  EXPECT_TRUE(devs.empty());
+  std::vector<std::string> t = client.trace("PUL0001");
+  EXPECT_EQ(t.back(), "# pull");
+  ASSERT_TRUE(client.insert("PUL0001"));
+  ASSERT_TRUE(client.devices(&devs));
+  gen = devs.at(0).generation;
+
+  // Out once the card has carried the frame out: a wrong PIN costs a try, its answer is lost.
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kSelectMf, &r));
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kSelectDf01, &r));
+  ASSERT_TRUE(client.command("pull PUL0001 1 after"));
+  EXPECT_FALSE(client.exchange("PUL0001", gen, verifyFrame("000000"), &r, &st));
+  EXPECT_EQ(st, uk::simnet::kStale);
+  ASSERT_TRUE(client.insert("PUL0001"));
+  ASSERT_TRUE(client.devices(&devs));
+  gen = devs.at(0).generation;
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kSelectMf, &r));
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kSelectDf01, &r));
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kPinStatus, &r));
+  EXPECT_EQ(r, hex("000263C9"));
+  // Nothing stays armed.
+  ASSERT_TRUE(client.exchange("PUL0001", gen, kPinStatus, &r));
+}
+
 TEST_F(ServerTest, ImagesSurviveARestart) {
   ASSERT_TRUE(client.createToken("PER0001", {{"label", "kept"}, {"retries", "5"}}));
   ASSERT_TRUE(client.createToken("PER0002", {{"blank", "1"}, {"inserted", "0"}}));

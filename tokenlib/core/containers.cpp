@@ -75,14 +75,37 @@ void setSize(FILE_ATTR &a, uint32_t size) {
   a.size[1] = uint8_t(size);
 }
 
+// Whether the container's record on the token (not the caller's copy) records the object of the
+// flag bit. A free record records nothing.
+uint32_t recordedInIndex(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t flag, bool *recorded) {
+  *recorded = true;
+  uint32_t rc = selectIndexFile(c, kRsaIndexFid);
+  if (rc) return rc;
+  uint8_t rec[kRecordSize];
+  rc = readIndexRecord(c, nn, rec);
+  if (isFreeRecord(rc)) {
+    *recorded = false;
+    return UKLR_OK;
+  }
+  if (rc) return rc;
+  *recorded = (rec[CI_FLAGS] & flag) != 0;
+  return UKLR_OK;
+}
+
+// Creates a file of the container's object of the flag bit (a key-pair or certificate file);
+// a leftover of that identifier which the index does not record is replaced.
+uint32_t createContainerFile(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t flag, const FILE_ATTR &a) {
+  return createObjectFile(
+      c, a, [c, nn, flag](bool *recorded) { return recordedInIndex(c, nn, flag, recorded); });
+}
+
 // Creates the public-key file, then the private-key file, of bits bits. When the private file
 // cannot be created the public file is deleted again.
-uint32_t createKeyFiles(UK_USB_DEV_CTX *c, const uint8_t pubFid[2], const uint8_t priFid[2],
-                        uint32_t bits) {
+uint32_t createKeyFiles(UK_USB_DEV_CTX *c, uint8_t nn, const PairFiles &p, uint32_t bits) {
   FILE_ATTR pub{};
   pub.flags = FA_VALID | FA_FID | FA_SIZE | FA_PROPRIETARY;
   pub.kind = FK_RSA_PUBLIC;
-  memcpy(pub.fid, pubFid, 2);
+  memcpy(pub.fid, p.pub, 2);
   setSize(pub, bits);
   const uint8_t pubProp[6] = {0x00, 0x09, 0, 0, 0, 0};
   memcpy(pub.proprietary, pubProp, 6);
@@ -90,23 +113,32 @@ uint32_t createKeyFiles(UK_USB_DEV_CTX *c, const uint8_t pubFid[2], const uint8_
   FILE_ATTR pri{};
   pri.flags = FA_VALID | FA_FID | FA_SIZE | FA_SECURITY | FA_PROPRIETARY;
   pri.kind = FK_RSA_PRIVATE;
-  memcpy(pri.fid, priFid, 2);
+  memcpy(pri.fid, p.pri, 2);
   setSize(pri, bits);
   const uint8_t priProp[6] = {0x01, 0x06, 0, 0, 0, 0};
   const uint8_t priSec[8] = {0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00};
   memcpy(pri.proprietary, priProp, 6);
   memcpy(pri.security, priSec, 8);
 
-  uint32_t rc = createFile(c, pub);
+  uint32_t rc = createContainerFile(c, nn, p.keyFlag, pub);
   if (rc) {
     log("---->uk_CreateCOSFile(PRI KEY)......\n");
     return rc;
   }
-  rc = createFile(c, pri);
+  rc = createContainerFile(c, nn, p.keyFlag, pri);
   if (rc) {
     log("---->uk_CreateCOSFile(PRI KEY)......\n");
-    deleteFile(c, 2, pubFid);
+    deleteFile(c, 2, p.pub);
   }
+  return rc;
+}
+
+// Deletes take the index entry away first and remove the files after it, every file of the
+// object whether the index records it or not (see index_slots.h).
+uint32_t removeContainerFile(UK_USB_DEV_CTX *c, const uint8_t fid[2]) {
+  if (!fid[0] && !fid[1]) return UKLR_OK;  // no file identifier in the caller's record
+  uint32_t rc = removeObjectFile(c, fid);
+  if (rc) log("---->uk_DelFile(EX Pub Key)......\n");
   return rc;
 }
 
@@ -237,10 +269,12 @@ void containerFromRecord(uint8_t nn, const uint8_t rec[192], UK_CONTAINER_INFO *
 }
 
 uint32_t containerNew(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci) {
-  uint8_t freeRec = 0;
+  uint8_t freeRec = 0, sameName = 0;
   uint32_t rc = findFreeIndexRecord(
       c, kRsaIndexFid, kMaxContainers, kIndexReadFail,
-      [ci](const uint8_t *rec) { return nameEquals(rec + CI_NAME, ci->name); }, &freeRec);
+      [ci](const uint8_t *rec) { return nameEquals(rec + CI_NAME, ci->name); }, &freeRec,
+      &sameName);
+  if (rc == UKLR_OBJ_EXISTS) log("---->UKLR_OBJ_EXISTS......\n");
   if (rc) return rc;
   uint8_t rec[kRecordSize];
   buildContainerRecord(freeRec, ci->name, ci->idLen, ci->id, rec);
@@ -299,52 +333,37 @@ uint32_t containerSetId(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, const ui
 
 uint32_t containerDelete(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci) {
   if (!validRecordNumber(ci->recordNumber)) return UKLR_PARAM_VALUE;
-  struct {
-    uint8_t flag;
-    const uint8_t *fid;
-  } const order[] = {
-      {UK_CONT_EX_CERT, ci->exCertFid},   {UK_CONT_EX_KEY, ci->exPubFid},
-      {UK_CONT_EX_KEY, ci->exPriFid},     {UK_CONT_SIG_CERT, ci->sigCertFid},
-      {UK_CONT_SIG_KEY, ci->sigPubFid},   {UK_CONT_SIG_KEY, ci->sigPriFid},
-  };
   uint32_t rc;
-  for (const auto &f : order) {
-    if (!(ci->flags & f.flag)) continue;
-    if ((rc = deleteFile(c, 2, f.fid)) != 0) {
-      log("---->uk_DelFile(EX Pub Key)......\n");
-      return rc;
-    }
-  }
   if ((rc = selectIndexFile(c, kRsaIndexFid)) != 0) return rc;
-  if ((rc = eraseRecord(c, ci->recordNumber)) != 0)
+  if ((rc = eraseIndexRecord(c, ci->recordNumber)) != 0) {
     log("---->uk_DeleteRecord(RSA_INDEX_FID)......\n");
-  return rc;
+    return rc;
+  }
+  const uint8_t *const files[] = {ci->exCertFid,  ci->exPubFid,  ci->exPriFid,
+                                  ci->sigCertFid, ci->sigPubFid, ci->sigPriFid};
+  for (const uint8_t *fid : files)
+    if ((rc = removeContainerFile(c, fid)) != 0) return rc;
+  return UKLR_OK;
 }
 
 uint32_t containerDeleteKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, uint32_t keySpec) {
   if (!validRecordNumber(ci->recordNumber)) return UKLR_PARAM_VALUE;
   PairFiles p = pairOf(ci, keySpec);
-  uint32_t rc;
-  if (ci->flags & p.keyFlag) {
-    if ((rc = deleteFile(c, 2, p.pub)) != 0 || (rc = deleteFile(c, 2, p.pri)) != 0) {
-      log("---->uk_DelFile(EX Pub Key)......\n");
-      return rc;
-    }
-  }
   ci->flags &= uint8_t(~p.keyFlag);
   *p.units = 0;
-  return storeFlags(c, ci, true);
+  uint32_t rc = storeFlags(c, ci, true);
+  if (rc) return rc;
+  if ((rc = removeContainerFile(c, p.pub)) != 0) return rc;
+  return removeContainerFile(c, p.pri);
 }
 
 uint32_t containerDeleteCert(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, uint32_t keySpec) {
   if (!validRecordNumber(ci->recordNumber)) return UKLR_PARAM_VALUE;
   PairFiles p = pairOf(ci, keySpec);
-  uint32_t rc;
-  if (ci->flags & p.certFlag) {
-    if ((rc = deleteFile(c, 2, p.cert)) != 0) return rc;
-  }
   ci->flags &= uint8_t(~p.certFlag);
-  return storeFlags(c, ci, false);
+  uint32_t rc = storeFlags(c, ci, false);
+  if (rc) return rc;
+  return removeObjectFile(c, p.cert);
 }
 
 uint32_t containerGenKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, uint32_t keySpec) {
@@ -352,7 +371,7 @@ uint32_t containerGenKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, uint32_t 
   PairFiles p = pairOf(ci, keySpec);
   if (*p.units == 0) *p.units = 1;
   if (*p.units > 2) return UKLR_PARAM_VALUE;  // the key files hold 1024 or 2048 bits
-  uint32_t rc = createKeyFiles(c, p.pub, p.pri, *p.units * 1024u);
+  uint32_t rc = createKeyFiles(c, ci->recordNumber, p, *p.units * 1024u);
   if (rc) {
     log("---->uk_app_CreateRSAfile(PRI KEY)......\n");
     return rc;
@@ -377,7 +396,7 @@ uint32_t containerImportKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const 
   // The key record decides the size of the key files.
   *p.units = uint8_t(bits / 1024);
 
-  uint32_t rc = createKeyFiles(c, p.pub, p.pri, bits);
+  uint32_t rc = createKeyFiles(c, ci->recordNumber, p, bits);
   if (rc) return rc;
 
   uint8_t fci[128];
@@ -388,9 +407,11 @@ uint32_t containerImportKeyPair(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const 
     if ((rc = putLogged(c, 0x10, pri.publicExponent + n - 16, 16,
                         "---->uk_dev_SendAPDUCmd(n) ......\n")) == 0 &&
         (rc = putLogged(c, 0x11, pri.modulus, n, "---->uk_dev_SendAPDUCmd(p) ......\n")) == 0) {
-      // A refused private exponent does not end the import: the CRT parts may still carry it.
-      putLogged(c, 0x12, pri.privateExponent, n, "---->uk_dev_SendAPDUCmd(q) ......\n");
-      if (format) {
+      // A private exponent the card refuses does not end the import: the CRT parts may still
+      // carry the key. A failed transfer does (the token is gone).
+      uint32_t drc = putLogged(c, 0x12, pri.privateExponent, n, "---->uk_dev_SendAPDUCmd(q) ......\n");
+      if (drc && drc < UKLR_SW_BASE) rc = drc;
+      if (rc == 0 && format) {
         (rc = putLogged(c, 0x13, pri.p, half, "---->uk_dev_SendAPDUCmd(q) ......\n")) ||
             (rc = putLogged(c, 0x14, pri.q, half, "---->uk_dev_SendAPDUCmd(q) ......\n")) ||
             (rc = putLogged(c, 0x16, pri.dp, half, "---->uk_dev_SendAPDUCmd(dp) ......\n")) ||
@@ -448,7 +469,7 @@ uint32_t containerWriteCert(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const uint
   a.kind = FK_TRANSPARENT;
   memcpy(a.fid, p.cert, 2);
   setSize(a, len);
-  uint32_t rc = createFile(c, a);
+  uint32_t rc = createContainerFile(c, ci->recordNumber, p.certFlag, a);
   if (rc) {
     log("---->uk_CreateCOSFile(cert file)......\n");
     return rc;
@@ -457,7 +478,7 @@ uint32_t containerWriteCert(UK_USB_DEV_CTX *c, UK_CONTAINER_INFO *ci, const uint
     ci->flags |= p.certFlag;
     if ((rc = storeFlags(c, ci, false)) != 0) ci->flags &= uint8_t(~p.certFlag);
   }
-  // A certificate file that the index does not record would block every later write.
+  // The file goes again when the index does not take it.
   if (rc) deleteFile(c, 2, p.cert);
   return rc;
 }

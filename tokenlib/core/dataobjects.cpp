@@ -14,13 +14,6 @@ namespace {
 enum : uint32_t { DO_LEN = 0, DO_FID = 2, DO_ATTR = 6, DO_CALLER = 8, DO_NAME = 32, DO_ID = 112 };
 constexpr uint32_t kArea = 80;
 
-// Takes back the registration (and the file, when it was created) of an object whose data could
-// not be stored, so that index and files agree.
-void unregister(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *obj, bool deleteObjectFile) {
-  dropIndexedObject(c, kDataObjectIndexFid, 0xE0, obj->recordNumber, deleteObjectFile);
-  obj->recordNumber = 0;
-}
-
 }  // namespace
 
 uint32_t dataObjectList(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *objs, uint32_t *count) {
@@ -39,8 +32,19 @@ uint32_t dataObjectWrite(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *obj, const uint
   // without a file.
   if (len == 0) return UKLR_PARAM_VALUE;
   uint8_t nn = 0;
-  uint32_t rc = findFreeRecord(c, kDataObjectIndexFid, obj->id, &nn);
+  uint32_t rc = findObjectSlot(c, kDataObjectIndexFid, 0xE0, obj->id, &nn);
   if (rc) return rc;
+
+  // The object file with its data first, then the index record that makes the object exist.
+  FILE_ATTR a{};
+  a.flags = FA_VALID | FA_FID | FA_SIZE | FA_SECURITY;
+  a.kind = FK_TRANSPARENT;
+  a.fid[0] = 0xE0;
+  a.fid[1] = nn;
+  a.size[1] = len;
+  if (obj->attrFlag) memset(a.security, 0x01, sizeof a.security);
+  if ((rc = createSlotFile(c, a)) != 0) return rc;
+
   uint8_t rec[kRecordSize] = {0};
   rec[DO_LEN] = 0;
   rec[DO_LEN + 1] = len;
@@ -50,22 +54,13 @@ uint32_t dataObjectWrite(UK_USB_DEV_CTX *c, UK_DATA_OBJECT_INFO *obj, const uint
   memcpy(rec + DO_CALLER, obj->callerData, sizeof obj->callerData);
   memcpy(rec + DO_NAME, obj->name, kArea);
   memcpy(rec + DO_ID, obj->id, kArea);
-  if ((rc = updateRecord(c, nn, rec, kRecordSize)) != 0) return rc;
-  obj->recordNumber = nn;
-
-  FILE_ATTR a{};
-  a.flags = FA_VALID | FA_FID | FA_SIZE | FA_SECURITY;
-  a.kind = FK_TRANSPARENT;
-  a.fid[0] = 0xE0;
-  a.fid[1] = nn;
-  a.size[1] = len;
-  if (obj->attrFlag) memset(a.security, 0x01, sizeof a.security);
-  if ((rc = createFile(c, a)) != 0) {
-    unregister(c, obj, false);
+  if ((rc = writeBinaryLong(c, data, len)) != 0 ||
+      (rc = commitIndexRecord(c, kDataObjectIndexFid, nn, rec)) != 0) {
+    removeObjectFile(c, a.fid);
     return rc;
   }
-  if ((rc = writeBinaryLong(c, data, len)) != 0) unregister(c, obj, true);
-  return rc;
+  obj->recordNumber = nn;
+  return UKLR_OK;
 }
 
 uint32_t dataObjectRead(UK_USB_DEV_CTX *c, const UK_DATA_OBJECT_INFO *obj, uint8_t *buf,

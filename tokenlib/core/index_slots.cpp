@@ -1,5 +1,5 @@
-// Index files of the token's objects: record reads, the logged select and read, and removal of
-// an object with its index record.
+// Index files of the token's objects: record reads, the logged select and read, the commit and
+// erasure of a record, and removal of an object with its index record.
 #include "index_slots.h"
 
 #include <string.h>
@@ -29,22 +29,30 @@ uint32_t loadIndexRecord(UK_USB_DEV_CTX *c, const uint8_t fid[2], uint8_t nn, ui
   return rc;
 }
 
-uint32_t deleteIndexedObject(UK_USB_DEV_CTX *c, const uint8_t indexFid[2], uint8_t fileHi,
-                             uint8_t nn) {
-  const uint8_t fid[2] = {fileHi, nn};
-  uint32_t rc = deleteFile(c, 2, fid);
+uint32_t commitIndexRecord(UK_USB_DEV_CTX *c, const uint8_t fid[2], uint8_t nn,
+                           const uint8_t rec[192]) {
+  uint32_t rc = selectIndexFile(c, fid);
   if (rc) return rc;
-  if ((rc = selectIndexFile(c, indexFid)) != 0) return rc;
-  return eraseRecord(c, nn);
+  return updateRecord(c, nn, rec, kRecordSize);
 }
 
-void dropIndexedObject(UK_USB_DEV_CTX *c, const uint8_t indexFid[2], uint8_t fileHi, uint8_t nn,
-                       bool deleteObjectFile) {
-  if (deleteObjectFile) {
-    const uint8_t fid[2] = {fileHi, nn};
-    deleteFile(c, 2, fid);
-  }
-  if (selectFile(c, indexFid) == 0) eraseRecord(c, nn);
+uint32_t eraseIndexRecord(UK_USB_DEV_CTX *c, uint8_t nn) {
+  uint32_t rc = eraseRecord(c, nn);
+  return isFreeRecord(rc) ? uint32_t(UKLR_OK) : rc;
+}
+
+uint32_t removeObjectFile(UK_USB_DEV_CTX *c, const uint8_t fid[2]) {
+  uint32_t rc = deleteFile(c, 2, fid);
+  return isFileNotFound(rc) ? uint32_t(UKLR_OK) : rc;
+}
+
+uint32_t deleteIndexedObject(UK_USB_DEV_CTX *c, const uint8_t indexFid[2], uint8_t fileHi,
+                             uint8_t nn) {
+  uint32_t rc = selectIndexFile(c, indexFid);
+  if (rc) return rc;
+  if ((rc = eraseIndexRecord(c, nn)) != 0) return rc;
+  const uint8_t fid[2] = {fileHi, nn};
+  return removeObjectFile(c, fid);
 }
 
 }  // namespace uk

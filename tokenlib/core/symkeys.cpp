@@ -34,8 +34,7 @@ bool sameId(const uint8_t *stored, const uint8_t *idArea) {
   return memcmp(stored, idArea, n) == 0;
 }
 
-uint32_t createKeyFile(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t keyClass, uint32_t bits,
-                       bool flagged, bool generate) {
+FILE_ATTR keyFileAttr(uint8_t nn, uint8_t keyClass, uint32_t bits, bool flagged, bool generate) {
   FILE_ATTR a{};
   a.flags = FA_VALID | FA_FID | FA_SIZE | FA_SECURITY | FA_PROPRIETARY;
   a.kind = FK_SYMMETRIC;
@@ -47,15 +46,24 @@ uint32_t createKeyFile(UK_USB_DEV_CTX *c, uint8_t nn, uint8_t keyClass, uint32_t
   a.proprietary[2] = generate ? 1 : 0;
   memset(a.security, 0x01, sizeof a.security);
   if (!flagged) a.security[0] = 0x02;
-  return createFile(c, a);
+  return a;
 }
 
-// Registers a key: the index record of the lowest free record number, which the caller's record
-// then carries.
-uint32_t registerKey(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, uint8_t keyClass, uint8_t keyLen) {
+// Stores a key in the slot the index does not record yet: its key file (a key the token
+// generates, or the given value), then its index record, which the caller's record then carries.
+// Nothing of it stays when a step fails.
+uint32_t storeKey(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, uint8_t keyClass, uint8_t keyLen,
+                  const uint8_t *value) {
   uint8_t nn = 0;
-  uint32_t rc = findFreeRecord(c, kSecKeyIndexFid, key->id, &nn);
+  uint32_t rc = findObjectSlot(c, kSecKeyIndexFid, 0xD0, key->id, &nn);
   if (rc) return rc;
+  const uint8_t fid[2] = {0xD0, nn};
+  if ((rc = createSlotFile(c, keyFileAttr(nn, keyClass, keyLen * 8u, key->attrFlag, !value))) != 0)
+    return rc;
+  if (value && ((rc = selectFile(c, fid)) != 0 || (rc = putData(c, 0x20, value, keyLen)) != 0)) {
+    removeObjectFile(c, fid);
+    return rc;
+  }
   uint8_t rec[kRecordSize] = {0};
   rec[SK_LEN] = keyLen;
   rec[SK_FID] = 0xD0;
@@ -64,16 +72,12 @@ uint32_t registerKey(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, uint8_t keyClass, 
   rec[SK_ATTR] = key->attrFlag ? 0xF7 : 0xB7;
   memcpy(rec + OBJ_NAME, key->name, kArea);
   memcpy(rec + OBJ_ID, key->id, kArea);
-  if ((rc = updateRecord(c, nn, rec, kRecordSize)) != 0) return rc;
+  if ((rc = commitIndexRecord(c, kSecKeyIndexFid, nn, rec)) != 0) {
+    removeObjectFile(c, fid);
+    return rc;
+  }
   key->recordNumber = nn;
   return UKLR_OK;
-}
-
-// Takes back a registration whose key file is missing or unusable, so that the index lists only
-// keys that exist.
-void unregisterKey(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, bool deleteKeyFile) {
-  dropIndexedObject(c, kSecKeyIndexFid, 0xD0, key->recordNumber, deleteKeyFile);
-  key->recordNumber = 0;
 }
 
 }  // namespace
@@ -102,11 +106,28 @@ uint8_t symAlgorithmOf(uint8_t keyClass, uint8_t keyLen) {
 
 uint8_t symDirection() { return g_symDirection; }
 
-uint32_t findFreeRecord(UK_USB_DEV_CTX *c, const uint8_t fid[2], const uint8_t *idArea,
-                        uint8_t *freeRec) {
-  return findFreeIndexRecord(
-      c, fid, kMaxObjects, kObjectIndexReadFail,
-      [idArea](const uint8_t *rec) { return sameId(rec + OBJ_ID, idArea); }, freeRec);
+uint32_t findObjectSlot(UK_USB_DEV_CTX *c, const uint8_t indexFid[2], uint8_t fileHi,
+                        const uint8_t *idArea, uint8_t *slot) {
+  uint8_t matched = 0;
+  uint32_t rc = findFreeIndexRecord(
+      c, indexFid, kMaxObjects, kObjectIndexReadFail,
+      [idArea](const uint8_t *rec) { return sameId(rec + OBJ_ID, idArea); }, slot, &matched);
+  if (rc == UKLR_OBJ_EXISTS) {
+    const uint8_t fid[2] = {fileHi, matched};
+    if (isFileNotFound(selectFile(c, fid))) {
+      *slot = matched;
+      return UKLR_OK;
+    }
+    log("---->UKLR_OBJ_EXISTS......\n");
+  }
+  return rc;
+}
+
+uint32_t createSlotFile(UK_USB_DEV_CTX *c, const FILE_ATTR &attr) {
+  return createObjectFile(c, attr, [](bool *recorded) {
+    *recorded = false;
+    return uint32_t(UKLR_OK);
+  });
 }
 
 uint32_t symList(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *keys, uint32_t *count) {
@@ -122,11 +143,7 @@ uint32_t symList(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *keys, uint32_t *count) {
 uint32_t symGenerate(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key) {
   uint8_t cls, len;
   if (!symAlgorithm(key->algId, &cls, &len)) return UKLR_SYM_ALG;
-  uint32_t rc = registerKey(c, key, cls, len);
-  if (rc) return rc;
-  if ((rc = createKeyFile(c, key->recordNumber, cls, len * 8u, key->attrFlag, true)) != 0)
-    unregisterKey(c, key, false);
-  return rc;
+  return storeKey(c, key, cls, len, nullptr);
 }
 
 uint32_t symImport(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, const uint8_t *value, uint32_t len) {
@@ -137,17 +154,8 @@ uint32_t symImport(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key, const uint8_t *value
     return UKLR_KEY_TYPE_SUPPORT;
   }
   // The index records the key length in one byte; the key file sizes end at 256 bits.
-  if (len == 0 || len > 32) return UKLR_PARAM_VALUE;
-  uint32_t rc = registerKey(c, key, cls, uint8_t(len));
-  if (rc) return rc;
-  if ((rc = createKeyFile(c, key->recordNumber, cls, len * 8u, key->attrFlag, false)) != 0) {
-    unregisterKey(c, key, false);
-    return rc;
-  }
-  const uint8_t fid[2] = {0xD0, key->recordNumber};
-  if ((rc = selectFile(c, fid)) != 0 || (rc = putData(c, 0x20, value, len)) != 0)
-    unregisterKey(c, key, true);
-  return rc;
+  if (!value || len == 0 || len > 32) return UKLR_PARAM_VALUE;
+  return storeKey(c, key, cls, uint8_t(len), value);
 }
 
 uint32_t symRead(UK_USB_DEV_CTX *c, const UK_SYM_KEY_INFO *key, uint8_t *buf, uint32_t *len) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "uk_commands.h"
 #include "uk_context.h"
 
 namespace uk {
@@ -20,10 +21,14 @@ bool symAlgorithm(uint8_t algId, uint8_t *keyClass, uint8_t *keyLen);
 // Key class and stored length -> algorithm identifier (as listed); 0 for an unknown class.
 uint8_t symAlgorithmOf(uint8_t keyClass, uint8_t keyLen);
 
-// The index record of an object (symmetric key or data object): duplicate test on the ID area
-// and the lowest free record of records 8 down to 1.
-uint32_t findFreeRecord(UK_USB_DEV_CTX *c, const uint8_t fid[2], const uint8_t *idArea,
-                        uint8_t *freeRec);
+// The slot of a new object (symmetric key or data object, files fileHi nn): duplicate test on the
+// ID area and the lowest free record of records 8 down to 1. A record with the same ID whose
+// object file is missing is an entry left without its file: its slot is taken over.
+uint32_t findObjectSlot(UK_USB_DEV_CTX *c, const uint8_t indexFid[2], uint8_t fileHi,
+                        const uint8_t *idArea, uint8_t *slot);
+// Creates the object file of a slot the index does not record (a leftover of that identifier
+// is replaced).
+uint32_t createSlotFile(UK_USB_DEV_CTX *c, const FILE_ATTR &attr);
 
 uint32_t symList(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *keys, uint32_t *count);
 uint32_t symGenerate(UK_USB_DEV_CTX *c, UK_SYM_KEY_INFO *key);

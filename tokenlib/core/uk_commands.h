@@ -78,6 +78,10 @@ uint32_t updateRecord(UK_USB_DEV_CTX *c, uint8_t rec, const uint8_t *data, uint3
 uint32_t eraseRecord(UK_USB_DEV_CTX *c, uint8_t rec);
 // True for the answers of an empty index slot (6A83, 6A88).
 inline bool isFreeRecord(uint32_t rc) { return rc == 0x80006A83u || rc == 0x80006A88u; }
+// Create file answering that a file of that identifier exists (6A89); select or delete answering
+// that there is none (6A82).
+inline bool isFileExists(uint32_t rc) { return rc == 0x80006A89u; }
+inline bool isFileNotFound(uint32_t rc) { return rc == 0x80006A82u; }
 
 // PINs.
 uint32_t verifyPin(UK_USB_DEV_CTX *c, uint8_t ref, const uint8_t *pin, uint32_t len);

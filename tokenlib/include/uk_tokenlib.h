@@ -62,6 +62,9 @@ enum {
 #define UKLR_IS_WRONG_PIN(rc) (((uint32_t)(rc) & 0xFFFFFFF0u) == 0x800063C0u) /* 63C0..63CF */
 
 #define UK_PROJECT_NAME "SOLENEBANK"
+/* The device-exclusive mutex every program holds around a whole token sequence (created by
+ * whichever program needs it first, waited for without a time limit). */
+#define UK_DEVICE_EXCLUSIVE_MUTEX "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV"
 #define UK_KEYSPEC_EXCHANGE 1
 #define UK_KEYSPEC_SIGNATURE 2
 

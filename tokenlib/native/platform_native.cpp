@@ -1,6 +1,8 @@
 // Native (Linux) skin, used by the native tests and tools. There is no device stack here: the
 // default bus lists nothing, and tests plug in the virtual bus of the token emulator. The
-// per-device mutex is process-local, the brokered channel is not available.
+// per-device mutex is process-local (the emulator takes a frame and its answer in one request;
+// the device-exclusive mutex of the programs is the named lock of uk_native_lock.h), the
+// brokered channel is not available.
 #include <chrono>
 #include <map>
 #include <mutex>

@@ -1,6 +1,6 @@
 // Native (Linux) skin of ukeytool, for tests of the command logic against the library built
-// natively. There is no device-exclusive mutex between processes here: the native library's
-// device lock is process-local, so the lock is a no-op.
+// natively. The device-exclusive mutex is the native named lock of the same name, shared with
+// every other native program of the user, so parallel runs take turns as on Windows.
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -15,6 +15,8 @@
 #include "platform.h"
 #include "stdio_file.h"
 #include "tool.h"
+#include "uk_native_lock.h"
+#include "uk_tokenlib.h"
 
 namespace {
 
@@ -80,8 +82,14 @@ class NativePlatform : public ukt::Platform {
     return ukt::writeStream(fopen(path.c_str(), "wb"), data, why);
   }
 
-  ukt::DeviceLock lockDevices(uint32_t, std::string &) override { return ukt::DeviceLock::Taken; }
-  void unlockDevices() override {}
+  ukt::DeviceLock lockDevices(uint32_t ms, std::string &why) override {
+    if (!lock_.valid()) {
+      why = std::string("lock file: ") + strerror(lock_.error());
+      return ukt::DeviceLock::Failed;
+    }
+    return lock_.lock(ms) ? ukt::DeviceLock::Taken : ukt::DeviceLock::Busy;
+  }
+  void unlockDevices() override { lock_.unlock(); }
   void sleepMs(uint32_t ms) override {
     struct timespec ts = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     nanosleep(&ts, nullptr);
@@ -101,6 +109,9 @@ class NativePlatform : public ukt::Platform {
   bool interrupted() override { return g_interrupted != 0; }
   std::string toLocal(const std::string &s) override { return s; }
   std::string fromLocal(const std::string &s) override { return s; }
+
+ private:
+  uk::native::NamedLock lock_{UK_DEVICE_EXCLUSIVE_MUTEX};
 };
 
 }  // namespace

@@ -11,10 +11,9 @@
 #include "platform.h"
 #include "stdio_file.h"
 #include "tool.h"
+#include "uk_tokenlib.h"
 
 namespace {
-
-const char kDeviceMutexName[] = "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV";
 
 volatile LONG g_armed = 0;
 volatile LONG g_interrupted = 0;
@@ -137,8 +136,8 @@ class WinPlatform : public ukt::Platform {
   }
 
   ukt::DeviceLock lockDevices(uint32_t ms, std::string &why) override {
-    if (!mutex_) mutex_ = CreateMutexA(nullptr, FALSE, kDeviceMutexName);
-    if (!mutex_) mutex_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kDeviceMutexName);
+    if (!mutex_) mutex_ = CreateMutexA(nullptr, FALSE, UK_DEVICE_EXCLUSIVE_MUTEX);
+    if (!mutex_) mutex_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, UK_DEVICE_EXCLUSIVE_MUTEX);
     if (!mutex_) {
       char b[64];
       snprintf(b, sizeof b, "system error %lu", static_cast<unsigned long>(GetLastError()));
