@@ -12,7 +12,8 @@
 namespace uk {
 
 // The named kernel objects of the channel. The key service creates all but the channel mutex
-// (null DACL, low integrity label); the first client that finds the channel mutex missing creates
+// (null DACL, low integrity label), and also the certificate-change event and the device-exclusive
+// mutex (UK_DEVICE_EXCLUSIVE_MUTEX); the first client that finds the channel mutex missing creates
 // it. The service's request loop owns the loop mutex for as long as it runs: a client waits for
 // its answer and for that mutex together, so a loop that ends (stopped, or its process killed)
 // releases or abandons the mutex and the client stops waiting at once.
@@ -21,7 +22,6 @@ constexpr char kReqEventName[] = "Global\\REDODIV-REQ-EVENT-KELM_ORV";
 constexpr char kAnsEventName[] = "Global\\REDODIV-ANS-EVENT-KELM_ORV";
 constexpr char kMappingName[] = "Global\\REDODIV-MAPFILE-KELM_ORV";
 constexpr char kLoopMutexName[] = "Global\\REDODIV-LOOP-MUTEX-KELM_ORV";
-constexpr char kDevExclusiveMutexName[] = "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV";
 constexpr char kCertChangeEventName[] = "Global\\EVENT_CERT_CHANGE_KELM_ORV";
 
 enum : uint32_t {

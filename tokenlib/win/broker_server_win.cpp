@@ -8,6 +8,7 @@
 
 #include "uk_broker_server.h"
 #include "uk_channel.h"
+#include "uk_tokenlib.h"
 
 namespace uk {
 namespace {
@@ -100,7 +101,7 @@ DWORD createBrokerObjects(BrokerObjects *o) {
   if (!o->mapping) return failed("BeginReqAnsCircle.Create FileMapping Error \n");
   applyLowIntegrityLabel(o->mapping);
 
-  o->devExclusiveMutex = CreateMutexA(&sa, FALSE, kDevExclusiveMutexName);
+  o->devExclusiveMutex = CreateMutexA(&sa, FALSE, UK_DEVICE_EXCLUSIVE_MUTEX);
   if (!o->devExclusiveMutex) return failed("BeginReqAnsCircle.Create g_hDevActionMutex Error \n");
   applyLowIntegrityLabel(o->devExclusiveMutex);
 
