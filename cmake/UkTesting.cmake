@@ -75,15 +75,23 @@ function(uk_wine_winxp test program)
   set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED ${test}_winxp)
 endfunction()
 
-# uk_deliverable(TARGET): a shipped Windows binary (listed in the tree's deliverables.txt, which
-# the checks of the built files read). Statically linked against the win32-model C++
-# runtime (see cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex.
-function(uk_deliverable target)
+# uk_win32_runtime(TARGET): a Windows binary that must run on every Windows the deliverables
+# support: statically linked against the win32-model C++ runtime (see
+# cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex.
+function(uk_win32_runtime target)
   if(UK_WINDOWS)
-    set_property(GLOBAL APPEND PROPERTY UK_DELIVERABLES ${target})
     set_target_properties(${target} PROPERTIES
       RULE_LAUNCH_LINK "${CMAKE_SOURCE_DIR}/cmake/link-win32-runtime.sh")
     target_link_options(${target} PRIVATE -static)
+  endif()
+endfunction()
+
+# uk_deliverable(TARGET): a shipped Windows binary (listed in the tree's deliverables.txt, which
+# the checks of the built files read and the setup installs), built as uk_win32_runtime.
+function(uk_deliverable target)
+  if(UK_WINDOWS)
+    set_property(GLOBAL APPEND PROPERTY UK_DELIVERABLES ${target})
+    uk_win32_runtime(${target})
   endif()
 endfunction()
 

@@ -6,7 +6,10 @@
 #   win64   MinGW-w64 x86-64 cross build of the same (64-bit Windows)
 #   fuzz    clang with libFuzzer: the fuzz targets (fuzz/), not part of the test run
 #   bench   g++ optimised: the benchmarks (bench/)
-# Usage: scripts/build.sh [native] [clang] [win] [win64] [fuzz] [bench]   (default: the first four)
+#   installer  ORV_ZV_Setup.exe for 32-bit and 64-bit Windows from the two Windows trees, signed
+#              with the build's test certificate (build/installer; needs win and win64 built)
+# Usage: scripts/build.sh [native] [clang] [win] [win64] [fuzz] [bench] [installer]
+#   (default: the first four)
 # Both Windows trees are built on every machine, whether or not it can run their tests.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +19,10 @@ variants=("$@")
 
 for v in "${variants[@]}"; do
   dir="$top/build/$v"
+  if [ "$v" = installer ]; then
+    bash "$top/installer/build.sh"
+    continue
+  fi
   case "$v" in
     native) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DUK_SANITIZE=ON) ;;
     clang)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang) ;;

@@ -10,7 +10,7 @@ cd "$top"
 bash scripts/setup.sh
 uk_top=$top
 . scripts/wine-env.sh
-bash scripts/build.sh native clang win win64
+bash scripts/build.sh native clang win win64 installer
 
 echo
 echo "== suites: native clang ${uk_trees[*]}"

@@ -55,26 +55,7 @@ const char kOursName[] = "UkKeySrv service test ours";
 const char kForeignName[] = "UkKeySrv service test foreign";
 
 bool addMyCert(uint8_t serial, const char *cn, const wchar_t *provider) {
-  HCERTSTORE store = CertOpenSystemStoreA(0, "My");
-  if (!store) return false;
-  std::vector<uint8_t> der = testcerts::makeCertificate(serial, cn);
-  PCCERT_CONTEXT ctx = nullptr;
-  bool ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                             static_cast<DWORD>(der.size()),
-                                             CERT_STORE_ADD_REPLACE_EXISTING, &ctx) != 0;
-  if (ok) {
-    CRYPT_KEY_PROV_INFO info;
-    ZeroMemory(&info, sizeof(info));
-    info.pwszContainerName = const_cast<wchar_t *>(L"UkKeySrvServiceTest");
-    info.pwszProvName = const_cast<wchar_t *>(provider);
-    info.dwProvType = PROV_RSA_FULL;
-    info.dwKeySpec = AT_KEYEXCHANGE;
-    ok = CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != 0;
-    CertFreeCertificateContext(ctx);
-  }
-  CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-  CertCloseStore(store, 0);
-  return ok;
+  return testcerts::addToMyStore(serial, cn, provider, L"UkKeySrvServiceTest");
 }
 
 std::set<std::string> myTestCerts(bool remove) {

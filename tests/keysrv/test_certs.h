@@ -5,6 +5,11 @@
 
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <wincrypt.h>
+#endif
+
 namespace testcerts {
 
 inline std::vector<uint8_t> tlv(uint8_t tag, const std::vector<uint8_t> &body) {
@@ -60,5 +65,34 @@ inline std::vector<uint8_t> makeCertificate(uint8_t serial, const char *cn) {
   signature[0] = 0x00;
   return tlv(0x30, cat({tbs, sigAlg, tlv(0x03, signature)}));
 }
+
+#ifdef _WIN32
+// Adds such a certificate to the current user's "My" store with key-provider information that
+// names provider (type 1), the container and the exchange key pair, as the client registers a
+// token's certificate; the store is written back before it is closed.
+inline bool addToMyStore(uint8_t serial, const char *cn, const wchar_t *provider,
+                         const wchar_t *container) {
+  HCERTSTORE store = CertOpenSystemStoreW(0, L"My");
+  if (!store) return false;
+  std::vector<uint8_t> der = makeCertificate(serial, cn);
+  PCCERT_CONTEXT ctx = nullptr;
+  bool ok = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                             static_cast<DWORD>(der.size()),
+                                             CERT_STORE_ADD_REPLACE_EXISTING, &ctx) != 0;
+  if (ok) {
+    CRYPT_KEY_PROV_INFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.pwszContainerName = const_cast<wchar_t *>(container);
+    info.pwszProvName = const_cast<wchar_t *>(provider);
+    info.dwProvType = PROV_RSA_FULL;
+    info.dwKeySpec = AT_KEYEXCHANGE;
+    ok = CertSetCertificateContextProperty(ctx, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != 0;
+    CertFreeCertificateContext(ctx);
+  }
+  CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+  CertCloseStore(store, 0);
+  return ok;
+}
+#endif
 
 }  // namespace testcerts
