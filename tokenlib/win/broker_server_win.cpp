@@ -4,7 +4,6 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <string.h>
 
 #include "uk_broker_server.h"
 #include "uk_channel.h"
@@ -113,11 +112,6 @@ DWORD createBrokerObjects(BrokerObjects *o) {
   o->view = static_cast<unsigned char *>(
       MapViewOfFile(o->mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
   if (!o->view) return failed("BeginReqAnsCircle.MapViewOfFile Error \n");
-
-  // Objects that clients kept open outlive a service: drop what the previous one left behind.
-  ResetEvent(o->reqEvent);
-  ResetEvent(o->ansEvent);
-  memset(o->view, 0, Host::kBlockSize);
   return 0;
 }
 

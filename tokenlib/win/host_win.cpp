@@ -29,6 +29,11 @@ Wait waitForAnswer(HANDLE ans, HANDLE loop) {
   return w == WAIT_TIMEOUT ? Wait::TimedOut : Wait::Failed;
 }
 
+// A request in the block that no loop will answer (its loop has gone) is marked as such, so that
+// the next cycle does not wait for its answer: a restarted service finds the same block when
+// clients kept it mapped.
+void markRequestDead(uint8_t *view) { putLe32(view + 4, 0); }
+
 // Called at the start of a cycle (channel mutex held). When the block still holds a request
 // instead of an answer, the previous cycle ended without its answer: its client died (the mutex
 // came back abandoned) or gave up waiting. If the service has not taken that request yet, it is
@@ -37,16 +42,12 @@ Wait waitForAnswer(HANDLE ans, HANDLE loop) {
 bool settlePreviousCycle(HANDLE req, HANDLE ans, HANDLE loop, uint8_t *view) {
   if (!holdsUnansweredRequest(view)) return true;
   if (WaitForSingleObject(req, 0) == WAIT_OBJECT_0) return true;  // never taken
-  switch (waitForAnswer(ans, loop)) {
-    case Wait::Answered:
-      return true;
-    case Wait::TimedOut:
-      // The service is stuck on it: this cycle fails, and the next one does not wait again.
-      putLe32(view + 4, 0);
-      return false;
-    default:
-      return false;
-  }
+  Wait w = waitForAnswer(ans, loop);
+  if (w == Wait::Answered) return true;
+  // The service is stuck on it, or its loop has gone: this cycle fails, and the next one does
+  // not wait for that request again.
+  if (w != Wait::Failed) markRequestDead(view);
+  return false;
 }
 
 // The system version, the extended record first and the plain one if that fails.
@@ -158,7 +159,11 @@ class WinHost : public Host {
         case Wait::Failed:
           printf("Wait error: 0x%08x", static_cast<unsigned>(GetLastError()));
           break;
-        default:
+        case Wait::LoopGone:
+          markRequestDead(view);
+          break;
+        case Wait::TimedOut:
+          // The service may still answer it: the next cycle waits for that answer first.
           break;
       }
     }

@@ -16,11 +16,12 @@ struct BrokerObjects {
   bool ownsLoopMutex = false;
 };
 
-// Creates the shared objects (null DACL, inheritable, low integrity label) and maps the view,
-// and starts the channel clean (no request or answer left over from an earlier instance whose
-// objects clients kept open). Must run on the thread that then runs the loop: that thread takes
-// the loop mutex before any client can find the request event. Returns 0, or the system error of
-// the step that failed (written to the debugger output); call closeBrokerObjects either way.
+// Creates the shared objects (null DACL, inheritable, low integrity label) and maps the view.
+// Must run on the thread that then runs the loop: that thread takes the loop mutex before any
+// client can find the request event. (What an earlier instance left in objects that clients kept
+// open is dealt with by the clients: a request it never answered is marked dead by its client,
+// and every cycle clears an answer nobody took.) Returns 0, or the system error of the step that
+// failed (written to the debugger output); call closeBrokerObjects either way.
 DWORD createBrokerObjects(BrokerObjects *objects);
 // Serves requests until stop is set. A request the loop has taken (or finds signalled together
 // with the stop) is answered before it ends. Then closes the objects (closeBrokerObjects).
