@@ -77,17 +77,20 @@ endfunction()
 
 # uk_win32_runtime(TARGET): a Windows binary that must run on every Windows the deliverables
 # support: statically linked against the win32-model C++ runtime (see
-# cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex.
+# cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex. Listed in the
+# tree's win32-runtime.txt, which the checks of the built files read (imports Windows 2000 lacks).
 function(uk_win32_runtime target)
   if(UK_WINDOWS)
+    set_property(GLOBAL APPEND PROPERTY UK_WIN32_RUNTIME_BINARIES ${target})
     set_target_properties(${target} PROPERTIES
       RULE_LAUNCH_LINK "${CMAKE_SOURCE_DIR}/cmake/link-win32-runtime.sh")
     target_link_options(${target} PRIVATE -static)
   endif()
 endfunction()
 
-# uk_deliverable(TARGET): a shipped Windows binary (listed in the tree's deliverables.txt, which
-# the checks of the built files read and the setup installs), built as uk_win32_runtime.
+# uk_deliverable(TARGET): a Windows binary shipped to customers (listed in the tree's
+# deliverables.txt, which the checks of the built files read and the setup installs), built as
+# uk_win32_runtime. Support tools that customers do not get (ukeytool) are uk_win32_runtime only.
 function(uk_deliverable target)
   if(UK_WINDOWS)
     set_property(GLOBAL APPEND PROPERTY UK_DELIVERABLES ${target})
@@ -97,3 +100,28 @@ endfunction()
 
 # uk_add_token_test: Windows tests that run against the token emulator.
 include(${CMAKE_CURRENT_LIST_DIR}/UkTokensim.cmake)
+
+# uk_require_display(TEST): a Windows test that creates windows runs with DISPLAY=${UK_GUI_DISPLAY}
+# and requires the ctest fixture "xvfb", which starts Xvfb there unless an X server already runs
+# (scripts/test.sh starts one before Wine, since the first Wine process of a wineserver session
+# decides whether the session has a display). uk_add_gui_test(NAME ...) is uk_add_test plus that.
+set(UK_GUI_DISPLAY ":93" CACHE STRING "X display of the GUI tests")
+function(uk_require_display name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "DISPLAY=${UK_GUI_DISPLAY}")
+  set_property(TEST ${name} APPEND PROPERTY FIXTURES_REQUIRED xvfb)
+  get_property(have GLOBAL PROPERTY UK_XVFB_FIXTURE)
+  if(have)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY UK_XVFB_FIXTURE ON)
+  set(script ${CMAKE_SOURCE_DIR}/tests/uicommon/xvfb-fixture.sh)
+  add_test(NAME xvfb_start COMMAND bash ${script} start ${UK_GUI_DISPLAY} ${CMAKE_BINARY_DIR}/xvfb)
+  add_test(NAME xvfb_stop COMMAND bash ${script} stop ${UK_GUI_DISPLAY} ${CMAKE_BINARY_DIR}/xvfb)
+  set_tests_properties(xvfb_start PROPERTIES FIXTURES_SETUP xvfb TIMEOUT 30)
+  set_tests_properties(xvfb_stop PROPERTIES FIXTURES_CLEANUP xvfb TIMEOUT 30)
+endfunction()
+
+function(uk_add_gui_test name)
+  uk_add_test(${name} ${ARGN})
+  uk_require_display(${name})
+endfunction()

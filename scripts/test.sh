@@ -42,6 +42,11 @@ run_suite() {  # TREE
 
 run_suite native
 run_suite clang
+# The GUI tests need a display, and the first Wine process of a wineserver session decides
+# whether the session has one: the virtual display starts before Wine.
+bash tests/uicommon/xvfb-fixture.sh start :93 build/xvfb
+export DISPLAY=:93
+trap 'bash tests/uicommon/xvfb-fixture.sh stop :93 build/xvfb' EXIT
 for tree in "${uk_trees[@]}"; do
   uk_use_tree "$tree"
   wineserver -k 2>/dev/null || true
@@ -49,7 +54,7 @@ for tree in "${uk_trees[@]}"; do
   # Start Wine's own background processes now, detached from this shell's output: started by the
   # first test instead, they would inherit ctest's output pipe and ctest would wait for them.
   "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
-  trap 'wineserver -k 2>/dev/null || true' EXIT
+  trap 'wineserver -k 2>/dev/null || true; bash tests/uicommon/xvfb-fixture.sh stop :93 build/xvfb' EXIT
   run_suite "$tree"
   wineserver -k 2>/dev/null || true
 done

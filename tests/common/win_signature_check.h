@@ -14,12 +14,9 @@ namespace wintest {
 
 using Bytes = std::vector<uint8_t>;
 
-// Verifies a PKCS #1 v1.5 SHA-1 signature (big-endian, as the token makes it) with Wine's base
-// provider.
-inline bool cryptoApiVerifies(const UK_RSA_PUBLIC_KEY &pub, const Bytes &msg, const Bytes &sig) {
-  HCRYPTPROV prov = 0;
-  if (!CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
-    return false;
+// A 1024-bit public key record of the token (big-endian numbers, exponent right-aligned) as the
+// PUBLICKEYBLOB CryptoAPI imports (little-endian numbers).
+inline Bytes publicKeyBlob(const UK_RSA_PUBLIC_KEY &pub) {
   Bytes blob(sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + 128);
   auto *bh = reinterpret_cast<BLOBHEADER *>(blob.data());
   bh->bType = PUBLICKEYBLOB;
@@ -32,6 +29,16 @@ inline bool cryptoApiVerifies(const UK_RSA_PUBLIC_KEY &pub, const Bytes &msg, co
   for (int i = 0; i < 4; ++i) rk->pubexp |= DWORD(pub.exponent[127 - i]) << (8 * i);
   for (int i = 0; i < 128; ++i)
     blob[sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + i] = pub.modulus[127 - i];
+  return blob;
+}
+
+// Verifies a PKCS #1 v1.5 SHA-1 signature (big-endian, as the token makes it) with Wine's base
+// provider.
+inline bool cryptoApiVerifies(const UK_RSA_PUBLIC_KEY &pub, const Bytes &msg, const Bytes &sig) {
+  HCRYPTPROV prov = 0;
+  if (!CryptAcquireContextA(&prov, nullptr, MS_DEF_PROV_A, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+    return false;
+  Bytes blob = publicKeyBlob(pub);
   HCRYPTKEY key = 0;
   HCRYPTHASH hash = 0;
   bool ok = false;

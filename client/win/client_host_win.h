@@ -1,0 +1,45 @@
+// The client's platform on Windows: the device-exclusive mutex, crypt32 for certificate texts
+// and the user's "My" store, the system code page.
+#pragma once
+#include <windows.h>
+
+#include "client_host.h"
+
+namespace client {
+
+// Name of the provider that the store entries name (CryptoAPI provider of type PROV_RSA_FULL).
+constexpr const wchar_t *kProviderName = L"ZV UKey for ORV Cryptographic Service Provider";
+constexpr const char *kDeviceMutexName = "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV";
+constexpr const char *kCertChangeEventName = "Global\\EVENT_CERT_CHANGE_KELM_ORV";
+
+class WinClientHost : public ClientHost {
+ public:
+  // Creates (or opens) the device-exclusive mutex; the handle lives as long as the host.
+  bool OpenDeviceMutex();
+  void CloseDeviceMutex();
+  HANDLE DeviceMutex() const { return mutex_; }
+
+  bool LockDevices() override;
+  void UnlockDevices() override;
+  bool DescribeCertificate(const uint8_t *der, size_t len, CertNames *out) override;
+  std::wstring FromCodePage(const char *text, size_t len) override;
+  std::string ToCodePage(const std::wstring &text) override;
+  uint32_t RegisterCertificate(const TokenCert &cert) override;
+  uint32_t UnregisterCertificate(const TokenCert &cert) override;
+
+ private:
+  HANDLE mutex_ = nullptr;
+};
+
+// A kernel object that processes of every integrity level may open: null DACL, inheritable, and
+// the low mandatory label applied to the handle.
+HANDLE CreateSharedMutex(const char *name);
+HANDLE CreateSharedEvent(const char *name, bool manualReset);
+
+// The user's "My" store, through which programs reach the provider: add with key-provider
+// information naming the provider, the container and the key specification; remove.
+uint32_t RegisterCertificate(const uint8_t *der, size_t len, const std::wstring &container,
+                             uint32_t keySpec);
+uint32_t UnregisterCertificate(const uint8_t *der, size_t len);
+
+}  // namespace client

@@ -1,0 +1,48 @@
+// Resource and command identifiers of the client manager.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDI_APP 128
+#define IDD_MAINDLG 129
+#define IDB_HEADER 201
+#define IDI_BAR_MODIFY_PIN 202
+#define IDB_FOOTER 205
+#define IDI_BAR_HOVER 207
+#define IDI_BAR_EXPORT 210
+#define IDI_TREE_0 211
+#define IDI_TREE_CERT 213
+#define IDI_BAR_REFRESH 219
+#define IDR_TRAYMENU 222
+#define IDB_NOTICE 224
+#define IDD_WAITPIN 235
+#define IDI_BAR_LABEL 241
+#define IDI_TREE_TOKEN 244
+#define IDI_TREE_1 246
+#define IDI_TREE_4 248
+#define IDI_BAR_CHECK 249
+#define IDI_BAR_UPDATE 250
+
+#define IDC_TREE 1000
+#define IDC_BAR 1001
+#define IDC_WAIT_TEXT 1020
+#define IDC_STATUS 1101
+#define IDC_ABOUT_NAME 1201
+#define IDC_ABOUT_VERSION 1202
+#define IDC_ABOUT_COPYRIGHT 1203
+#define IDC_ABOUT_MAKER 1204
+
+#define ID_APP_EXIT 32776
+#define ID_OPEN 32778
+#define ID_LANGUAGE_TRADITIONAL 32785
+#define ID_LANGUAGE_SIMPLIFIED 32788
+#define ID_LANGUAGE_ENGLISH 32789
+#define ID_NEWS_NONE 32795
+#define ID_NEWS_FIRST 32800
+#define ID_NEWS_LAST 32820
+#define ID_APP_ABOUT 57664
+#define ID_NEWS_GET 57672
+#define ID_NEWS_OPTIONS 57673
+// Context menu of a tree node: ID_NODE_COMMAND + the index of the command bit.
+#define ID_NODE_COMMAND 40000
+
+#define TRAY_ICON_ID 222

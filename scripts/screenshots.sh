@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Screenshots of the GUI programs in English, Simplified and Traditional Chinese, into
+# docs/screenshots/. Runs each program's screenshot driver under Wine on its own virtual display
+# (Xvfb) against its own token emulator; a driver asks for a picture by creating
+# <dir>/request-<name> and goes on once <dir>/done-<name> exists.
+#
+#   bash scripts/screenshots.sh [PROGRAM...]        (default: every program below)
+#
+# Environment: UK_WIN_TREE (default build/win64 when it exists, else build/win), WINEPREFIX
+# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_LANGUAGE
+# (one of the languages only, e.g. "zh-CN 2052"). Do not run it while the Windows tests run: it
+# points the prefix's "VirtualToken" setting at its own emulator (and back afterwards).
+#
+# Adding a program: write a driver in its tests (see tests/client/win/client_screens.cpp) and a
+# line in the `drivers` table: name, driver executable, picture names.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+tree=${UK_WIN_TREE:-}
+if [ -z "$tree" ]; then
+  if [ -x build/win64/bin/ORV_KELM_Client.exe ]; then tree=build/win64; else tree=build/win; fi
+fi
+case "$tree" in
+  *64*) wine=${UK_WINE:-/usr/lib/wine/wine64}; prefix=${WINEPREFIX:-$top/build/wineprefix64} ;;
+  *) wine=${UK_WINE:-wine}; prefix=${WINEPREFIX:-$top/build/wineprefix} ;;
+esac
+export WINEPREFIX=$(readlink -f "$prefix") WINEDEBUG=-all
+bin=$top/$tree/bin
+sim=$top/build/native/bin/tokensim
+out=$top/docs/screenshots
+display=:95
+
+# name | driver | pictures
+drivers=(
+  "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+)
+languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
+[ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")
+
+wanted=("$@")
+work=$(mktemp -d)
+xvfb_pid= sim_pid=
+previous=
+cleanup() {
+  # The emulator setting goes back to what it was.
+  if [ -n "$previous" ]; then
+    "$wine" reg add 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /t REG_SZ /d "$previous" /f >/dev/null 2>&1 || true
+  else
+    "$wine" reg delete 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /f >/dev/null 2>&1 || true
+  fi
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  DISPLAY=$display "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+[ -x "$sim" ] || { echo "build the native tree first (token emulator)"; exit 1; }
+mkdir -p "$out"
+
+# The display first: the first Wine process of a session decides whether it has one.
+"${wine%/*}/wineserver" -k 2>/dev/null || true
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
+export DISPLAY=$display
+
+"$sim" serve --state "$work/tokens" --port 0 --port-file "$work/port" >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+
+reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
+previous=$("$wine" reg query 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken 2>/dev/null |
+           tr -d '\r' | awk '/VirtualToken/ {print $NF}' || true)
+reg 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /t REG_SZ /d "127.0.0.1:$(cat "$work/port")"
+# Chinese text needs a CJK face behind the names the dialogs ask for.
+for face in "MS Shell Dlg" "MS Shell Dlg 2" "SimSun" "宋体" "楷体" "微软雅黑" "Microsoft Sans Serif" "Tahoma"; do
+  reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei"
+done
+
+status=0
+for d in "${drivers[@]}"; do
+  IFS='|' read -r name driver pictures <<<"$d"
+  if [ ${#wanted[@]} -gt 0 ] && [[ " ${wanted[*]} " != *" $name "* ]]; then continue; fi
+  for exe in "$driver" ORV_KELM_Client.exe ORV_Guide.exe; do
+    reg "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d winxp
+  done
+  for l in "${languages[@]}"; do
+    read -r tag id <<<"$l"
+    dir=$work/$name-$tag
+    mkdir -p "$dir"
+    winedir=$("$wine" winepath -w "$dir" 2>/dev/null | tr -d '\r')
+    (cd "$bin" && "$wine" explorer /desktop=shots,1024x768 "$driver" "$winedir" "$id" >"$dir/driver.log" 2>&1) &
+    runner=$!
+    taken=0
+    for _ in $(seq 1200); do   # at most 2 minutes per language
+      for req in "$dir"/request-*; do
+        [ -e "$req" ] || continue
+        pic=${req##*/request-}
+        rm -f "$req"
+        xwd -root -silent -display "$display" | convert xwd:- png:"$out/$name-$tag-$pic.png"
+        touch "$dir/done-$pic"
+        taken=$((taken + 1))
+        echo "  $name-$tag-$pic.png"
+      done
+      [ -e "$dir/finished" ] && break
+      sleep 0.1
+    done
+    wait "$runner" 2>/dev/null || true
+    expected=$(wc -w <<<"$pictures")
+    if [ "$taken" -ne "$expected" ]; then
+      echo "$name ($tag): $taken of $expected pictures; driver log:"
+      cat "$dir/driver.log"
+      status=1
+    fi
+  done
+done
+exit $status
