@@ -204,35 +204,6 @@ int CheckClientInstalled() {
   return CheckKeyService() == 0 ? 0 : 1;
 }
 
-bool RunSetupAndWait(const std::wstring &path) {
-  constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
-  std::wstring line = L"\"" + path + L"\" ";
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_SHOWNORMAL;
-  PROCESS_INFORMATION pi{};
-  HANDLE process = nullptr;
-  if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                     nullptr, &si, &pi)) {
-    CloseHandle(pi.hThread);
-    process = pi.hProcess;
-  } else if (GetLastError() == kElevationRequired) {
-    // The setup asks for administrator rights: started through the shell, which asks the user.
-    SHELLEXECUTEINFOW sei{};
-    sei.cbSize = sizeof sei;
-    sei.fMask = SEE_MASK_NOCLOSEPROCESS;
-    sei.lpVerb = L"runas";
-    sei.lpFile = path.c_str();
-    sei.nShow = SW_SHOWNORMAL;
-    if (ShellExecuteExW(&sei)) process = sei.hProcess;
-  }
-  if (!process) return false;
-  WaitForSingleObject(process, INFINITE);
-  CloseHandle(process);
-  return true;
-}
-
 // ---- the environment of step 1 -------------------------------------------------------------------
 
 int CWinEnvironment::DescribeOperatingSystem(std::wstring *text) {

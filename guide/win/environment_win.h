@@ -40,7 +40,8 @@ int CheckKeyService();
 int CheckClientInstalled();
 
 // Starts the setup (quoted path and a space, a new console, shown normally) and waits for it to
-// end; false when it could not be started.
+// end; false when it could not be started or is not the bank's signed program (checked as it is
+// started).
 bool RunSetupAndWait(const std::wstring &path);
 
 // IEnvironment on this computer. owner: the window the download dialog belongs to (the step-1

@@ -106,9 +106,10 @@ class RecordingShell : public IClientShell {
     return code == 5 ? L"Access is denied.\r\n" : L"";
   }
   void RunTask(ITask &t, const std::wstring &) override { t.Run(); }
+  void StartUpdateCheck() override { ++updateChecks; }
   std::vector<std::wstring> notices, boxes, viewed;
   std::vector<unsigned> styles;
-  int refreshes = 0, checkTools = 0;
+  int refreshes = 0, checkTools = 0, updateChecks = 0;
 };
 
 // Token emulators in-process on a bus from which a token can be pulled out.
@@ -468,6 +469,8 @@ TEST(ClientCommands, MasksAllowExactlyTheTabledCommands) {
   EXPECT_FALSE(DispatchCommand(shell, kCmdModifyPin, nullptr));
   EXPECT_TRUE(DispatchCommand(shell, kCmdAutoCheck, nullptr));
   EXPECT_EQ(1, shell.checkTools);
+  EXPECT_TRUE(DispatchCommand(shell, kCmdUpdate, nullptr));
+  EXPECT_EQ(1, shell.updateChecks);
   EXPECT_FALSE(DispatchCommand(shell, 1u << 14, nullptr));
 }
 

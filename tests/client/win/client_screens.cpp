@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../../common/screenshot_request.h"
 #include "e2e_support.h"
 #include "uk_tokensim_client.h"
 
@@ -25,7 +26,7 @@ bool Shoot(const wchar_t *name) {
   HWND main = FindWindowW(L"DEZOda_client_main_dialog", nullptr);
   DWORD_PTR r;
   if (main) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  return e2e::RequestScreenshot(g_dir, name);
+  return shots::RequestScreenshot(g_dir, name);
 }
 
 }  // namespace

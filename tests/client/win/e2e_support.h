@@ -30,20 +30,6 @@ inline bool WaitFor(const std::function<bool()> &pred, DWORD ms = 20000) {
   }
 }
 
-// The screenshot drivers' handshake with scripts/screenshots.sh: creates DIR\request-NAME and
-// waits until the script has taken the picture and created DIR\done-NAME.
-inline bool RequestScreenshot(const std::wstring &dir, const wchar_t *name) {
-  std::wstring req = dir + L"\\request-" + name, done = dir + L"\\done-" + name;
-  DeleteFileW(done.c_str());
-  HANDLE f = CreateFileW(req.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(f);
-  bool ok = WaitFor([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
-  DeleteFileW(done.c_str());
-  fwprintf(stderr, L"%ls: %ls\n", name, ok ? L"taken" : L"no answer");
-  return ok;
-}
-
 inline std::wstring Text(HWND w) {
   wchar_t buf[2048] = {0};
   SendMessageTimeoutW(w, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, nullptr);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../../common/screenshot_request.h"
 #include "guide_driver.h"
 #include "uk_tokensim_client.h"
 
@@ -36,7 +37,7 @@ bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INV
 bool Shoot(const wchar_t *name, HWND settle) {
   DWORD_PTR r;
   if (settle) SendMessageTimeoutW(settle, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  return e2e::RequestScreenshot(g_dir, name);
+  return shots::RequestScreenshot(g_dir, name);
 }
 
 // The bank's home page, answered to every request on 127.0.0.1 (the guide's network check).
