@@ -2,19 +2,23 @@
 # The guide on a customer's computer, under 64-bit Wine with a display, in a fresh prefix of its
 # own with its own token emulator and the bank's web server on 127.0.0.1, one step per ctest
 # entry (in this order):
-#   prefix       a fresh prefix with the client installed as the setup lays it out (programs,
-#                token library, provider registration, key service); the emulator and the web
-#                server (the bank's home page), the prefix pointed at both, a probe in place of
-#                Internet Explorer
-#   service      the key service stopped: the guide starts it; the browser settings the guide
-#                repairs on a fresh prefix, printed before and after
-#   pin          a factory-PIN token without a certificate: steps 1 to 4
-#   certificate  a token that holds a certificate; a second instance; the detail window
-#   cleanup      the web server, the emulator and the prefix's Wine server ended, the prefix
-#                removed
-# Each step after "prefix" runs one test of guide_e2e_test.exe (see that file). The repair of a
-# missing client (refused-404, refused-tampered, repair) downloads the bank's signed setup: those
-# steps run once the HTTP file client and the setup-signature check are in the tree.
+#   prefix            a fresh prefix without our software; the emulator and the web server (the
+#                     bank's home page), the prefix pointed at both, the build's test authority
+#                     trusted, probes in place of Internet Explorer and of the bank's setup
+#   refused-404       the client missing and no setup on the server: nothing started; the zone
+#                     values printed before and after the guide's repair of them
+#   refused-tampered  the client missing and the server's setup altered after signing: refused,
+#                     deleted, never started
+#   repair            the client missing and the bank's signed setup (a stand-in that records its
+#                     start) on the server: downloaded, checked, started, awaited, checked again
+#   install           the client as the setup installs it: programs, token library, provider
+#                     registration, key service
+#   service           the key service stopped: the guide starts it
+#   pin               a factory-PIN token without a certificate: steps 1 to 4
+#   certificate       a token that holds a certificate; a second instance; the detail window
+#   cleanup           the web server, the emulator and the prefix's Wine server ended, the prefix
+#                     removed
+# Each step after "prefix" (but "install") runs one test of guide_e2e_test.exe (see that file).
 # Environment (from ctest): UK_TOP (the source tree, with build/), UK_WORK (scratch folder),
 # UK_BIN (the x86-64 tree's bin folder), DISPLAY.
 set -euo pipefail
@@ -29,6 +33,7 @@ unset WINEARCH http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
 export no_proxy=127.0.0.1
 sim=$top/build/native/bin/tokensim
 www=$work/www
+attachment=$www/portal/zh_CN/upload/Attachment
 domain=orvbank.test
 dev='HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer'
 zones='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Zones'
@@ -41,7 +46,7 @@ reg_add() { "$loader" reg add "$@" /f </dev/null >/dev/null 2>&1; }
 run_test() {
   local name=$1; shift
   env "$@" UK_BANK_HOST="127.0.0.1:$(cat "$work/http.port")" UK_BANK_DOMAIN=$domain \
-    UK_E2E_DIR='C:\uktest' UK_GUIDE="$(win "$bin/ORV_Guide.exe")" \
+    UK_E2E_DIR='C:\uktest' UK_PROBE_LOG='C:\uktest\setup.log' UK_GUIDE="$(win "$bin/ORV_Guide.exe")" \
     "$loader" "$bin/guide_e2e_test.exe" --gtest_filter="GuideE2E.$name" </dev/null
 }
 
@@ -55,7 +60,8 @@ print_zones() {  # WHEN
 
 case "$step" in
   prefix)
-    for name in ORV_Guide.exe guide_e2e_test.exe browser_probe.exe $(cat "$top/build/win64/deliverables.txt"); do
+    for name in ORV_Guide.exe guide_e2e_test.exe browser_probe.exe probe_signed.exe probe_tampered.exe \
+                test_root.cer $(cat "$top/build/win64/deliverables.txt"); do
       [ -f "$bin/$name" ] || fail "no $bin/$name: build the x86-64 tree"
     done
     [ -x "$sim" ] || fail "no token emulator: build the native tree first"
@@ -72,7 +78,7 @@ case "$step" in
     setsid "$sim" serve --state "$work/tokens" --port 0 --port-file "$work/sim.port" \
       </dev/null >"$work/sim.log" 2>&1 &
     echo $! >"$work/sim.pid"
-    mkdir -p "$www/portal/zh_CN/home"
+    mkdir -p "$www/portal/zh_CN/home" "$attachment"
     head -c 2000 /dev/zero | tr '\0' 'x' >"$www/portal/zh_CN/home/index.html"
     setsid python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$www" </dev/null >"$work/http.log" 2>&1 &
     echo $! >"$work/http.pid"
@@ -93,6 +99,32 @@ case "$step" in
     reg_add 'HKCU\Software\Wine\AppDefaults\guide_e2e_test.exe' /v Version /t REG_SZ /d winxp
     mkdir -p "$prefix/drive_c/uktest"
     cp "$bin/browser_probe.exe" "$prefix/drive_c/Program Files/Internet Explorer/iexplore.exe"
+    # The signed stand-ins are signed by the build's test authority, which the customer's
+    # machine trusts here.
+    "$loader" "$bin/guide_e2e_test.exe" --trust-root "$(win "$bin/test_root.cer")" </dev/null ||
+      fail "the test authority could not be trusted"
+    ;;
+
+  refused-404)
+    rm -f "$attachment/orvwy.exe"
+    print_zones "before the guide"
+    run_test RefusedWhenNotFound
+    print_zones "after the guide"
+    ;;
+
+  refused-tampered)
+    cp "$bin/probe_tampered.exe" "$attachment/orvwy.exe"
+    run_test RefusedWhenTampered
+    rm -f "$attachment/orvwy.exe"
+    ;;
+
+  repair)
+    cp "$bin/probe_signed.exe" "$attachment/orvwy.exe"
+    run_test RepairStartsTheBanksSetupAndChecksAgain UK_SERVED_SETUP="$(win "$attachment/orvwy.exe")"
+    rm -f "$attachment/orvwy.exe" "$prefix/drive_c/ProgramData/ORVToken/ORV_ZV_Setup.exe"
+    ;;
+
+  install)
     # The client as the setup installs it: the programs and the provider in the installation
     # folder, the token library there and in the system folder, the provider registered, the key
     # service installed.
@@ -111,9 +143,7 @@ case "$step" in
 
   service)
     "$loader" net stop "ZVUK for ORV Service" </dev/null >/dev/null 2>&1 || true
-    print_zones "before the guide"
     run_test KeyServiceIsStarted
-    print_zones "after the guide"
     ;;
 
   pin)
