@@ -76,18 +76,8 @@ class FakeHost : public ClientHost {
   uint32_t registerResult = 0, unregisterResult = 0;
 
  private:
-  static std::wstring Cn(X509_NAME *n) {
-    char buf[256] = {0};
-    X509_NAME_get_text_by_NID(n, NID_commonName, buf, sizeof buf);
-    return Utf8ToWide(buf);
-  }
-  static std::wstring Date(const ASN1_TIME *t) {
-    struct tm tm {};
-    ASN1_TIME_to_tm(t, &tm);
-    char buf[32];
-    snprintf(buf, sizeof buf, "%04d/%d/%d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return Utf8ToWide(buf);
-  }
+  static std::wstring Cn(X509_NAME *n) { return Utf8ToWide(testcert::commonName(n)); }
+  static std::wstring Date(const ASN1_TIME *t) { return Utf8ToWide(testcert::dayText(t, "%04d/%d/%d")); }
 };
 
 // Shell that records what a command shows.

@@ -989,18 +989,8 @@ class RecordingCertificatePage : public ICertificatePage {
   std::function<void()> onWait;
 
  private:
-  static std::wstring Cn(X509_NAME *n) {
-    char buf[256] = {0};
-    X509_NAME_get_text_by_NID(n, NID_commonName, buf, sizeof buf);
-    return Utf8ToWide(buf);
-  }
-  static std::wstring Date(const ASN1_TIME *t) {
-    struct tm tm {};
-    ASN1_TIME_to_tm(t, &tm);
-    char buf[32];
-    snprintf(buf, sizeof buf, "%d/%02d/%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return Utf8ToWide(buf);
-  }
+  static std::wstring Cn(X509_NAME *n) { return Utf8ToWide(testcert::commonName(n)); }
+  static std::wstring Date(const ASN1_TIME *t) { return Utf8ToWide(testcert::dayText(t, "%d/%02d/%02d")); }
 };
 
 }  // namespace
