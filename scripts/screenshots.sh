@@ -36,7 +36,7 @@ display=${UK_SHOT_DISPLAY:-:95}  # another display when several trees take pictu
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
-  "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step4 step3-certificate"
+  "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step3-waiting step4 step3-certificate"
   "update|update_screens.exe|download"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")

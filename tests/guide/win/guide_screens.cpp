@@ -2,10 +2,10 @@
 // once per language, in the project's prefix and against the emulator the script started). It
 // makes the prefix look like a customer's computer with the client installed — the token
 // library and the client program where the setup puts them, the provider's registration, the
-// key service, the bank's home page served from here — runs the guide with a factory-PIN token
-// that holds a certificate, and brings it into each state to be pictured. Everything it added
-// to the prefix is taken away again at the end, and the browser settings the guide repairs are
-// put back as they were. For each picture it creates <dir>\request-<name> and waits until the
+// key service, the bank's home page served from here, a stand-in for Internet Explorer — runs
+// the guide with a factory-PIN token, writes a certificate while step 3 waits for one, and
+// brings the guide into each state to be pictured. Everything it added to the prefix is taken
+// away again at the end, and the browser settings the guide repairs are put back as they were. For each picture it creates <dir>\request-<name> and waits until the
 // script has taken it and created <dir>\done-<name>.
 //   guide_screens.exe DIR LANGUAGE_ID
 #include <winsock2.h>
@@ -121,6 +121,12 @@ class Staging {
       RegCloseKey(key);
       providerKey_ = true;
     }
+    // Internet Explorer's stand-in, which only records its start (step 3 opens the bank's page).
+    if (MoveFileExW(kBrowser, kBrowserSaved, MOVEFILE_REPLACE_EXISTING) || !Exists(kBrowser)) {
+      browserMoved_ = Exists(kBrowserSaved);
+      CopyFileW((bin + L"browser_probe.exe").c_str(), kBrowser, FALSE);
+      browserCopied_ = true;
+    }
     SC_HANDLE m = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE s = m ? OpenServiceW(m, L"ZVUK for ORV Service", SERVICE_QUERY_STATUS) : nullptr;
     if (s) CloseServiceHandle(s);
@@ -158,6 +164,9 @@ class Staging {
       Run(L"\"" + keyService_ + L"\" -d");
       keyService_.clear();
     }
+    if (browserCopied_) DeleteFileW(kBrowser);
+    if (browserMoved_) MoveFileExW(kBrowserSaved, kBrowser, MOVEFILE_REPLACE_EXISTING);
+    browserCopied_ = browserMoved_ = false;
     for (const std::wstring &f : files_) DeleteFileW(f.c_str());
     files_.clear();
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryW(it->c_str());
@@ -212,7 +221,10 @@ class Staging {
     DWORD value;
     bool present;
   };
+  static constexpr const wchar_t *kBrowser = L"C:\\Program Files\\Internet Explorer\\iexplore.exe";
+  static constexpr const wchar_t *kBrowserSaved = L"C:\\Program Files\\Internet Explorer\\iexplore.exe.uk-saved";
   std::vector<std::wstring> files_, folders_;
+  bool browserMoved_ = false, browserCopied_ = false;
   bool providerKey_ = false;
   std::wstring keyService_;
   std::vector<Saved> saved_;
@@ -229,7 +241,7 @@ std::wstring BankDomain() {
   return domain;
 }
 
-int Drive(int language) {
+int Drive(int language, const std::string &serial) {
   GuideProcess guide;
   if (!guide.Start() || !guide.Main()) return 1;
   HWND main = guide.Main();
@@ -267,6 +279,23 @@ int Drive(int language) {
   WaitFor([&] { return Visible(guide.Page(kPin)); }, 5000);
   GuideProcess::Type(confirm, L"Abc123");
   GuideProcess::Click(guide.Item(kPin, 1003));
+  // Step 3 without a certificate: the bank's page opened (a probe here), the step waiting.
+  if (!WaitFor([&] { return Visible(guide.Page(kCertificate)) && guide.ItemText(kCertificate, 1018) == GuideString(16, language); },
+               60000)) {
+    fwprintf(stderr, L"step 3 not waiting: %ls\n", guide.ItemText(kCertificate, 1018).c_str());
+    return 1;
+  }
+  Shoot(L"step3-waiting", main);
+  // The certificate arrives, and the signal with it.
+  std::string why;
+  if (!e2e::PrepareToken(serial, "Abc123", "shots-" + serial, L"Zhang Wei", L"Li Na", &why)) {
+    fwprintf(stderr, L"token: %hs\n", why.c_str());
+    return 1;
+  }
+  if (HANDLE e = CreateEventW(nullptr, TRUE, FALSE, L"Global\\EVENT_CERT_CHANGE_KELM_ORV")) {
+    SetEvent(e);
+    CloseHandle(e);
+  }
   if (!WaitFor([&] { return Visible(guide.Page(kExit)); }, 60000)) {
     fwprintf(stderr, L"step 4 not reached: %ls\n", guide.ItemText(kCertificate, 1018).c_str());
     return 1;
@@ -296,24 +325,24 @@ int wmain(int argc, wchar_t **argv) {
   }
   std::string serial = tokensim::uniqueSerial("GS");
   if (!sim.createToken(serial, {{"label", "ORV UKey"}})) return 1;
-  std::string why;
   int rc = 1;
-  if (!e2e::PrepareToken(serial, "482915", "shots-" + serial, L"Zhang Wei", L"Li Na", &why)) {
-    fwprintf(stderr, L"token: %hs\n", why.c_str());
-  } else {
-    RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Client", L"Language", REG_DWORD,
-                    &lang, sizeof lang);
-    Staging staging;
-    HomePageServer server;
-    staging.RememberSettings(BankDomain());
-    staging.Install(e2e::ProgramPath(L""));
-    if (server.Start()) {
-      staging.PointAt(server.Port());
-      rc = Drive(language);
-    }
-    staging.Undo();
-    server.Stop();
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Client", L"Language", REG_DWORD,
+                  &lang, sizeof lang);
+  // A certificate-change signal left from an earlier write would end step 3's wait at once.
+  if (HANDLE e = CreateEventW(nullptr, TRUE, FALSE, L"Global\\EVENT_CERT_CHANGE_KELM_ORV")) {
+    ResetEvent(e);
+    CloseHandle(e);
   }
+  Staging staging;
+  HomePageServer server;
+  staging.RememberSettings(BankDomain());
+  staging.Install(e2e::ProgramPath(L""));
+  if (server.Start()) {
+    staging.PointAt(server.Port());
+    rc = Drive(language, serial);
+  }
+  staging.Undo();
+  server.Stop();
   sim.deleteToken(serial);
   HANDLE f = CreateFileW((g_dir + L"\\finished").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
