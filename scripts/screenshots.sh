@@ -34,6 +34,7 @@ display=:95
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+  "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")

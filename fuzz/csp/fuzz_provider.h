@@ -26,6 +26,8 @@ class QuietHost : public csp::Host {
   uint32_t languageId() override { return 1033; }
   void logLine(const char *) override {}
   void logValue(uint32_t) override {}
+  bool runThread(uint32_t (*)(void *), void *, uint32_t *) override { return false; }
+  void pause(uint32_t) override {}
 };
 
 class NoDialogs : public csp::Dialogs {
@@ -36,6 +38,9 @@ class NoDialogs : public csp::Dialogs {
   bool selectDevice(const csp::DeviceChoice *, uint32_t, uint32_t *) override { return false; }
   uintptr_t openWindow(csp::Modeless) override { return 0; }
   void closeWindow(uintptr_t) override {}
+  int confirmCancel() override { return 2; }
+  uintptr_t openConfirmation(std::atomic<uint32_t> *) override { return 0; }
+  void closeConfirmation(uintptr_t, uint32_t) override {}
 };
 
 inline uint8_t &listedModel() {
