@@ -217,7 +217,9 @@ TEST_F(BrowserRoad, SignaturesWithTheButtonVerifyElsewhere) {
     EXPECT_EQ(128u, len);
     EXPECT_EQ(nullptr, FindDialog(nullptr));
     Signing s(h, spec);
-    if (first) ASSERT_TRUE(answerPin(L"937260"));  // once: then the PIN is cached
+    if (first) {
+      ASSERT_TRUE(answerPin(L"937260"));  // once: then the PIN is cached
+    }
     first = false;
     HWND d = confirmation();
     ASSERT_NE(nullptr, d);
@@ -283,31 +285,73 @@ TEST_F(BrowserRoad, CancelInTheConfirmationLeavesNothingPending) {
   CryptReleaseContext(prov, 0);
 }
 
+// Wine's advapi32 keeps every CryptSetProvParam whose flags have bit 0 set for itself (it takes
+// them for PP_CLIENT_HWND), so the policy values 0x80000001 and 0x80000003 never reach a provider
+// there. This test therefore reaches the provider through its own entry points, with the calls
+// advapi32 makes for CryptAcquireContext, CryptSetProvParam and CryptSignHash on Windows.
 TEST_F(BrowserRoad, WithTheFirstOnlyPolicyTheSecondSignatureAsksNothing) {
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
-  ASSERT_TRUE(CryptSetProvParam(prov, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE *>(kPin), 0));
-  ASSERT_TRUE(CryptSetProvParam(prov, 0x4253, nullptr, 0x80000001));
-  HCRYPTHASH h = hashOf(prov, CALG_SHA1);
-  {
-    Signing s(h, spec);
-    ASSERT_NE(nullptr, confirmation());
-    ASSERT_TRUE(client.pressButton(serial));
-    ASSERT_TRUE(s.finish()) << std::hex << s.error();
-  }
-  CryptDestroyHash(h);
-  h = hashOf(prov, CALG_SHA1);
-  Signing s(h, spec);
+  HMODULE m = LoadLibraryA(csptest::providerDll().c_str());
+  ASSERT_NE(nullptr, m);
+  auto entry = [&](const char *name) { return reinterpret_cast<void *>(GetProcAddress(m, name)); };
+  auto acquire = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV *, LPSTR, DWORD, void *)>(entry("CPAcquireContext"));
+  auto release = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV, DWORD)>(entry("CPReleaseContext"));
+  auto setParam = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV, DWORD, const BYTE *, DWORD)>(entry("CPSetProvParam"));
+  auto createHash = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH *)>(
+      entry("CPCreateHash"));
+  auto hashData = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV, HCRYPTHASH, const BYTE *, DWORD, DWORD)>(
+      entry("CPHashData"));
+  auto signHash = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV, HCRYPTHASH, DWORD, LPCWSTR, DWORD, BYTE *, DWORD *)>(
+      entry("CPSignHash"));
+  auto destroyHash = reinterpret_cast<BOOL(WINAPI *)(HCRYPTPROV, HCRYPTHASH)>(entry("CPDestroyHash"));
+  ASSERT_TRUE(acquire && release && setParam && createHash && hashData && signHash && destroyHash);
+
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(acquire(&prov, &container[0], 0, nullptr)) << std::hex << GetLastError();
+  ASSERT_TRUE(setParam(prov, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE *>(kPin), 0));
+  ASSERT_TRUE(setParam(prov, 0x4253, nullptr, 0x80000001)) << std::hex << GetLastError();
+  // One SHA-1 signature of the message; 0 or the provider's error.
+  auto signOnce = [&](Bytes *sig) -> DWORD {
+    HCRYPTHASH h = 0;
+    BYTE out[128];
+    DWORD len = sizeof out;
+    BOOL ok = createHash(prov, CALG_SHA1, 0, 0, &h) &&
+              hashData(prov, h, reinterpret_cast<const BYTE *>(message.data()), DWORD(message.size()), 0) &&
+              signHash(prov, h, AT_SIGNATURE, nullptr, 0, out, &len);
+    DWORD error = ok ? 0 : GetLastError();
+    if (h) destroyHash(prov, h);
+    if (ok) sig->assign(out, out + len);
+    return error;
+  };
+
+  // The first signature after the policy asks for the button.
+  Bytes first, second;
+  DWORD error = 1;
+  std::thread t1([&] { error = signOnce(&first); });
+  HWND shown = confirmation();
+  ASSERT_TRUE(client.pressButton(serial));  // also when the window failed: the signature ends
+  t1.join();
+  EXPECT_NE(nullptr, shown);
+  ASSERT_EQ(0u, error) << std::hex << error;
+
+  // The second one signs at once, without a window.
+  std::atomic<bool> done{false};
+  error = 1;
+  std::thread t2([&] {
+    error = signOnce(&second);
+    done = true;
+  });
   bool dialog = false;
-  while (!s.done()) {
+  while (!done) {
     dialog = dialog || FindDialog(nullptr) != nullptr;
     Sleep(5);
   }
-  ASSERT_TRUE(s.finish()) << std::hex << s.error();
+  t2.join();
+  ASSERT_EQ(0u, error) << std::hex << error;
   EXPECT_FALSE(dialog);
-  EXPECT_TRUE(winesVerdict(CALG_SHA1, s.signature()));
-  CryptDestroyHash(h);
-  CryptReleaseContext(prov, 0);
+  EXPECT_TRUE(winesVerdict(CALG_SHA1, first));
+  EXPECT_TRUE(winesVerdict(CALG_SHA1, second));
+  release(prov, 0);
+  FreeLibrary(m);
 }
 
 TEST_F(BrowserRoad, WrongPinRetryAndTheRightOneCached) {
