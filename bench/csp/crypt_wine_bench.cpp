@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "../../tests/csp/win_registration.h"
-#include "bench_clock.h"
+#include "../common/win_clock.h"
 
 namespace {
 
-using cspbench::seconds;
+using winbench::seconds;
 
 [[noreturn]] void fail(const char *what) {
   fprintf(stderr, "%s: 0x%08lx\n", what, GetLastError());

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "../../tests/csp/win_registration.h"
-#include "bench_clock.h"
+#include "../common/win_clock.h"
 
 namespace {
 
-using cspbench::seconds;
+using winbench::seconds;
 
 // Seconds to feed one block of data to an open hash in pieces of the given size.
 double timeBlock(HCRYPTHASH h, const std::vector<BYTE> &data, size_t piece, size_t block) {

@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "../../tests/csp/win_registration.h"
-#include "bench_clock.h"
+#include "../common/win_clock.h"
 #include "uk_tokenlib.h"
 #include "uk_tokensim_client.h"
 
 namespace {
 
-using cspbench::seconds;
+using winbench::seconds;
 
 const char kPin[] = "482915";
 

@@ -11,7 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "../common/shot_request.h"
 #include "dialogs_win.h"
+#include "quiet_host.h"
 #include "resource.h"
 #include "win_dialog_driver.h"
 
@@ -21,45 +23,8 @@ namespace {
 
 std::wstring g_dir;
 
-class ShotHost : public csp::Host {
- public:
-  explicit ShotHost(uint32_t language) : language_(language) {}
-  void lockDevice() override {}
-  void unlockDevice() override {}
-  void lockObjects() override {}
-  void unlockObjects() override {}
-  void signalCertificateChange() override {}
-  void saveLastConnectDevice(const char *) override {}
-  void saveLastContainerName(const char *) override {}
-  bool userName(char *, size_t) override { return false; }
-  uint32_t languageId() override { return language_; }
-  void logLine(const char *) override {}
-  void logValue(uint32_t) override {}
-  bool runThread(uint32_t (*)(void *), void *, uint32_t *) override { return false; }
-  void pause(uint32_t) override {}
-
- private:
-  uint32_t language_;
-};
-
-bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Asks the script for a picture of the screen as it is now.
-bool Shoot(HWND window, const wchar_t *name) {
-  DWORD_PTR r;
-  // Let the window finish painting: an empty message round trip to it.
-  if (window) SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  Sleep(200);
-  std::wstring req = g_dir + L"\\request-" + name, done = g_dir + L"\\done-" + name;
-  DeleteFileW(done.c_str());
-  HANDLE f = CreateFileW(req.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(f);
-  bool ok = WaitFor([&] { return Exists(done); }, 30000);
-  DeleteFileW(done.c_str());
-  fwprintf(stderr, L"%ls: %ls\n", name, ok ? L"taken" : L"no answer");
-  return ok;
-}
+// Asks for a picture of the screen as it is now, once the window has finished painting.
+bool Shoot(HWND window, const wchar_t *name) { return shots::Request(g_dir, name, window); }
 
 // A modal dialog shown on this thread; the picture is taken and the dialog closed from another.
 template <class Show>
@@ -83,7 +48,7 @@ int wmain(int argc, wchar_t **argv) {
     return 2;
   }
   g_dir = argv[1];
-  ShotHost host(wcstoul(argv[2], nullptr, 10));
+  csptest::QuietHost host(wcstoul(argv[2], nullptr, 10));
   cspwin::WinDialogs dialogs(host);
 
   char pin[200];

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "dialogs_win.h"
+#include "quiet_host.h"
 #include "resource.h"
 #include "win_dialog_driver.h"
 
@@ -16,23 +17,7 @@ namespace {
 
 using namespace cspui;
 
-class LanguageHost : public csp::Host {
- public:
-  void lockDevice() override {}
-  void unlockDevice() override {}
-  void lockObjects() override {}
-  void unlockObjects() override {}
-  void signalCertificateChange() override {}
-  void saveLastConnectDevice(const char *) override {}
-  void saveLastContainerName(const char *) override {}
-  bool userName(char *, size_t) override { return false; }
-  uint32_t languageId() override { return language; }
-  void logLine(const char *) override {}
-  void logValue(uint32_t) override {}
-  bool runThread(uint32_t (*)(void *), void *, uint32_t *) override { return false; }
-  void pause(uint32_t) override {}
-  uint32_t language = 1033;
-};
+using LanguageHost = csptest::QuietHost;  // its language set by each test
 
 class Dialogs : public testing::Test {
  protected:

@@ -1,8 +1,8 @@
-// The clock of the provider's benchmarks under Wine: seconds from the performance counter.
+// The clock of the benchmarks under Wine: seconds from the performance counter.
 #pragma once
 #include <windows.h>
 
-namespace cspbench {
+namespace winbench {
 
 inline double seconds() {
   static LARGE_INTEGER freq = [] {
@@ -15,4 +15,4 @@ inline double seconds() {
   return double(t.QuadPart) / double(freq.QuadPart);
 }
 
-}  // namespace cspbench
+}  // namespace winbench
