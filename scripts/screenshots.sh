@@ -38,6 +38,7 @@ drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
   "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step3-waiting step4 step3-certificate"
   "update|update_screens.exe|download"
+  "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "../../common/screenshot_request.h"
+#include "../../common/shot_request.h"
 #include "guide_driver.h"
 #include "uk_tokensim_client.h"
 
@@ -34,11 +34,7 @@ const wchar_t *const kZoneValues[] = {L"2201", L"1405", L"1201", L"2000", L"120B
 
 bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool Shoot(const wchar_t *name, HWND settle) {
-  DWORD_PTR r;
-  if (settle) SendMessageTimeoutW(settle, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  return shots::RequestScreenshot(g_dir, name);
-}
+bool Shoot(const wchar_t *name, HWND settle) { return shots::Request(g_dir, name, settle); }
 
 // The bank's home page, answered to every request on 127.0.0.1 (the guide's network check).
 class HomePageServer {
