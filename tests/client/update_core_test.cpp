@@ -11,6 +11,7 @@
 
 #include "bank_config.h"
 #include "client_text.h"
+#include "commands.h"
 #include "update_check.h"
 
 namespace {
@@ -63,8 +64,6 @@ TEST(UpdateVersion, SetupFileNameCarriesThePublishedVersion) {
 }
 
 // ---- the check ---------------------------------------------------------------------------------
-
-constexpr unsigned kOk = 0x0, kError = 0x10;
 
 // A host whose files, server and user are a script.
 class ScriptedHost : public IUpdateHost {
@@ -273,7 +272,7 @@ TEST_F(UpdateCheck, SetupWithoutOurSignatureIsRefusedDeletedAndNeverStarted) {
       EXPECT_TRUE(h.files.empty());
       ASSERT_EQ(1u, h.boxes.size());  // the refusal, and no install prompt
       EXPECT_NE(std::wstring::npos, h.boxes[0].text.find(L"has been deleted"));
-      EXPECT_EQ(kError, h.boxes[0].style);
+      EXPECT_EQ(unsigned(kBoxError), h.boxes[0].style);
       EXPECT_EQ(L"UKEY Client for ORV ", h.boxes[0].caption);
     }
   }
