@@ -100,6 +100,8 @@ endfunction()
 
 # uk_add_token_test: Windows tests that run against the token emulator.
 include(${CMAKE_CURRENT_LIST_DIR}/UkTokensim.cmake)
+# uk_requires_http_server: Windows tests against our HTTP test server.
+include(${CMAKE_CURRENT_LIST_DIR}/UkHttpServer.cmake)
 
 # uk_require_display(TEST): a Windows test that creates windows runs with DISPLAY=${UK_GUI_DISPLAY}
 # and requires the ctest fixture "xvfb", which starts Xvfb there unless an X server already runs

@@ -6,7 +6,8 @@
 #                                libraries of build/win for 32-bit programs
 # (each with version.txt, the version it carries, and files.nsh, the list it was built from)
 # Usage: installer/build.sh [--out DIR] [--version A.B.C.D] [--flavour x86|amd64]...
-#   defaults: OUT = build/installer, version UK_SETUP_VERSION or 1.0.0.0, both flavours.
+#   defaults: OUT = build/installer, version UK_SETUP_VERSION or the product version of
+#   installer/version.h (the client's version resource says the same), both flavours.
 # Needs the trees built (scripts/build.sh win win64). Every file a tree lists in its
 # deliverables.txt is installed: a deliverable added to the build is in the next setup without
 # an edit here. The copies that go into the setups are signed too (OUT/stage/TREE).
@@ -14,7 +15,14 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 out=$top/build/installer
-version=${UK_SETUP_VERSION:-1.0.0.0}
+product_version() {  # A.B.C.D from the four defines of version.h
+  local p v=""
+  for p in MAJOR MINOR BUILD REVISION; do
+    v+=${v:+.}$(sed -n "s/^#define UK_VERSION_$p \([0-9][0-9]*\)\$/\1/p" "$here/version.h")
+  done
+  echo "$v"
+}
+version=${UK_SETUP_VERSION:-$(product_version)}
 flavours=()
 while [ $# -gt 0 ]; do
   case "$1" in

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Screenshots of the GUI programs in English, Simplified and Traditional Chinese, into
 # docs/screenshots/. Runs each program's screenshot driver under Wine on its own virtual display
-# (Xvfb) against its own token emulator; a driver asks for a picture by creating
+# (Xvfb) against its own token emulator and its own HTTP test server (UK_HTTP_DIR, see
+# tests/common/http_test_server.py); a driver asks for a picture by creating
 # <dir>/request-<name> and goes on once <dir>/done-<name> exists.
 #
 #   bash scripts/screenshots.sh [PROGRAM...]        (default: every program below)
 #
 # Environment: UK_WIN_TREE (default build/win64 when it exists, else build/win), WINEPREFIX
-# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_LANGUAGE
-# (one of the languages only, e.g. "zh-CN 2052"), UK_SHOT_DISPLAY (the X display, default :95). Do not run it while the Windows tests run: it
-# points the prefix's "VirtualToken" setting at its own emulator (and back afterwards).
+# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_DISPLAY (the
+# virtual display, default :95), UK_SHOT_LANGUAGE (one of the languages only, e.g. "zh-CN 2052").
+# Do not run it while the Windows tests run: it points the prefix's "VirtualToken" setting at
+# its own emulator (and back afterwards).
 #
 # Adding a program: write a driver in its tests (see tests/client/win/client_screens.cpp) and a
 # line in the `drivers` table: name, driver executable, picture names.
@@ -29,11 +31,13 @@ export WINEPREFIX=$(readlink -f "$prefix") WINEDEBUG=-all
 bin=$top/$tree/bin
 sim=$top/build/native/bin/tokensim
 out=$top/docs/screenshots
-display=${UK_SHOT_DISPLAY:-:95}
+display=${UK_SHOT_DISPLAY:-:95}  # another display when several trees take pictures at once
 
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+  "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step3-waiting step4 step3-certificate"
+  "update|update_screens.exe|download"
   "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
@@ -41,7 +45,7 @@ languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 
 wanted=("$@")
 work=$(mktemp -d)
-sim_pid=
+sim_pid= http_pid=
 previous=
 cleanup() {
   # The emulator setting goes back to what it was.
@@ -51,6 +55,7 @@ cleanup() {
     "$wine" reg delete 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /f >/dev/null 2>&1 || true
   fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  [ -n "$http_pid" ] && kill "$http_pid" 2>/dev/null || true
   DISPLAY=$display "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
   bash "$top/tests/uicommon/xvfb-fixture.sh" stop "$display" "$work/xvfb"
   rm -rf "$work"
@@ -68,6 +73,14 @@ export DISPLAY=$display
 "$sim" serve --state "$work/tokens" --port 0 --port-file "$work/port" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+
+mkdir -p "$work/http/root"
+python3 tests/common/http_test_server.py --root "$work/http/root" --port-file "$work/http/port" \
+  >"$work/http.log" 2>&1 &
+http_pid=$!
+for _ in $(seq 100); do [ -s "$work/http/port" ] && break; sleep 0.05; done
+export UK_HTTP_DIR=$("$wine" winepath -w "$work/http" 2>/dev/null | tr -d '\r')
+export no_proxy=127.0.0.1,localhost http_proxy= https_proxy=
 
 reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
 previous=$("$wine" reg query 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken 2>/dev/null |

@@ -56,6 +56,18 @@ class CRefreshCommand : public ICommand {
   IClientShell &shell_;
 };
 
+class CUpdateSWCommand : public ICommand {
+ public:
+  explicit CUpdateSWCommand(IClientShell &shell) : shell_(shell) {}
+  int Execute() override {
+    shell_.StartUpdateCheck();
+    return 0;
+  }
+
+ private:
+  IClientShell &shell_;
+};
+
 class CAutoCheckCommand : public ICommand {
  public:
   explicit CAutoCheckCommand(IClientShell &shell) : shell_(shell) {}
@@ -124,8 +136,8 @@ class CShowCertificationInfoCommand : public CCommand {
   }
 };
 
-// Commands whose dialogs come with the certificate import and export, PIN and device
-// administration and the software update; until then they leave everything as it is.
+// Commands whose dialogs come with the certificate import and export and the PIN and device
+// administration; until then they leave everything as it is.
 class CDeferredCommand : public CCommand {
  public:
   using CCommand::CCommand;
@@ -173,7 +185,7 @@ std::unique_ptr<ICommand> CreateCommand(IClientShell &shell, uint32_t bit, CTree
     case kCmdModifyAdminPin:
       return std::make_unique<CDeferredCommand>(shell, bit, node);
     case kCmdUpdate:
-      return std::make_unique<CDeferredCommand>(shell, bit, nullptr);
+      return std::make_unique<CUpdateSWCommand>(shell);
     default:
       return nullptr;
   }

@@ -69,6 +69,9 @@ class IClientShell {
   virtual std::wstring SystemMessage(uint32_t code) = 0;
   // Runs the task on a worker thread while the wait dialog with this title is shown modally.
   virtual void RunTask(ITask &task, const std::wstring &title) = 0;
+  // Starts the user's software update check on a thread of its own (it says when the client is
+  // up to date or the server cannot be reached).
+  virtual void StartUpdateCheck() = 0;
 
  protected:
   ~IClientShell() = default;

@@ -1,7 +1,5 @@
 #include "client_host_win.h"
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <wincrypt.h>
 
 #include "device_model.h"
@@ -9,31 +7,6 @@
 namespace client {
 
 namespace {
-
-// Lowers the handle's integrity label so that low-integrity processes can open the object.
-void ApplyLowLabel(HANDLE h) {
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("S:(ML;;NW;;;LW)", SDDL_REVISION_1, &sd,
-                                                            nullptr))
-    return;
-  PACL sacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  if (GetSecurityDescriptorSacl(sd, &present, &sacl, &defaulted) && present)
-    SetSecurityInfo(h, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, sacl);
-  LocalFree(sd);
-}
-
-struct NullDaclAttributes {
-  SECURITY_DESCRIPTOR sd;
-  SECURITY_ATTRIBUTES sa;
-  NullDaclAttributes() {
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = &sd;
-    sa.bInheritHandle = TRUE;
-  }
-};
 
 struct Store {
   HCERTSTORE h;
@@ -60,20 +33,6 @@ std::wstring NameText(PCCERT_CONTEXT ctx, DWORD flags) {
 }
 
 }  // namespace
-
-HANDLE CreateSharedMutex(const char *name) {
-  NullDaclAttributes a;
-  HANDLE h = CreateMutexA(&a.sa, FALSE, name);
-  if (h) ApplyLowLabel(h);
-  return h;
-}
-
-HANDLE CreateSharedEvent(const char *name, bool manualReset) {
-  NullDaclAttributes a;
-  HANDLE h = CreateEventA(&a.sa, manualReset, FALSE, name);
-  if (h) ApplyLowLabel(h);
-  return h;
-}
 
 bool WinClientHost::OpenDeviceMutex() {
   if (!mutex_) mutex_ = CreateSharedMutex(kDeviceMutexName);

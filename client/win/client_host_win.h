@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "client_host.h"
+#include "ui_kernel_objects.h"
 
 namespace client {
 
@@ -31,10 +32,9 @@ class WinClientHost : public ClientHost {
   HANDLE mutex_ = nullptr;
 };
 
-// A kernel object that processes of every integrity level may open: null DACL, inheritable, and
-// the low mandatory label applied to the handle.
-HANDLE CreateSharedMutex(const char *name);
-HANDLE CreateSharedEvent(const char *name, bool manualReset);
+// Kernel objects that processes of every integrity level may open (the GUI layer's).
+using ui::CreateSharedEvent;
+using ui::CreateSharedMutex;
 
 // The user's "My" store, through which programs reach the provider: add with key-provider
 // information naming the provider, the container and the key specification; remove.

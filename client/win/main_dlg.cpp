@@ -13,6 +13,7 @@
 #include "bank_config.h"
 #include "ui_config.h"
 #include "ui_settings.h"
+#include "update_win.h"
 
 namespace client {
 
@@ -148,6 +149,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool &) {
 
   certEvent_ = CreateSharedEvent(kCertChangeEventName, true);
   StartCertificateWatcher();
+  client::StartUpdateCheck(true);  // quiet: says nothing unless a newer version is published
 
   loop_.AddMessageFilter(this);
   loop_.AddIdleHandler(this);
@@ -723,6 +725,8 @@ void CMainDlg::ViewCertificate(const TokenCert &cert) {
   }
   CertFreeCertificateContext(ctx);
 }
+
+void CMainDlg::StartUpdateCheck() { client::StartUpdateCheck(false); }
 
 void CMainDlg::RunTask(ITask &task, const std::wstring &title) {
   CWaitModifyPinDlg dlg(task, title);

@@ -48,6 +48,7 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   void ViewCertificate(const TokenCert &cert) override;
   std::wstring SystemMessage(uint32_t code) override;
   void RunTask(ITask &task, const std::wstring &title) override;
+  void StartUpdateCheck() override;
 
   void ShowAnimated();
   void HideAnimated();

@@ -4,6 +4,7 @@
 
 #include "client_text.h"
 #include "resource.h"
+#include "version.h"
 
 namespace client {
 
@@ -32,7 +33,8 @@ void CAboutDlg::Show(HWND parent, const ui::CDialogLook *look) {
 LRESULT CAboutDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool &) {
   SetTitle(LangString(kRowAbout));
   SetItemText(IDC_ABOUT_NAME, LangString(kRowTitle));
-  SetItemText(IDC_ABOUT_VERSION, (std::wstring(LangString(104)) + L" 1.0.3").c_str());
+  SetItemText(IDC_ABOUT_VERSION, ui::Format(L"%s %d.%d.%d", LangString(104), UK_VERSION_MAJOR, UK_VERSION_MINOR,
+                                            UK_VERSION_BUILD).c_str());
   SetItemText(IDC_ABOUT_COPYRIGHT, LangString(105));
   SetItemText(IDC_ABOUT_MAKER, LangString(106));
   SetItemText(IDOK, LangString(102));

@@ -19,36 +19,14 @@
 #include "shell_logic.h"
 #include "tree_nodes.h"
 
+#include "../common/utf8_text.h"
+
 using namespace client;
 
 namespace {
 
-std::wstring Utf8ToWide(const std::string &s) {
-  std::wstring w;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = c;
-    size_t n = 1;
-    if (c >= 0xF0 && i + 3 < s.size() + 0) n = 4, cp = c & 0x07;
-    else if (c >= 0xE0) n = 3, cp = c & 0x0F;
-    else if (c >= 0xC0) n = 2, cp = c & 0x1F;
-    for (size_t k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    w += wchar_t(cp);
-    i += n;
-  }
-  return w;
-}
-
-std::string WideToUtf8(const std::wstring &w) {
-  std::string s;
-  for (wchar_t ch : w) {
-    uint32_t c = uint32_t(ch);
-    if (c < 0x80) s += char(c);
-    else if (c < 0x800) s += char(0xC0 | (c >> 6)), s += char(0x80 | (c & 0x3F));
-    else s += char(0xE0 | (c >> 12)), s += char(0x80 | ((c >> 6) & 0x3F)), s += char(0x80 | (c & 0x3F));
-  }
-  return s;
-}
+using testtext::Utf8ToWide;
+using testtext::WideToUtf8;
 
 // The platform of the native tests: a lock that can be refused, certificates decoded with
 // OpenSSL, UTF-8 as the code page and an in-memory "My" store keyed by the DER encoding.
@@ -98,18 +76,8 @@ class FakeHost : public ClientHost {
   uint32_t registerResult = 0, unregisterResult = 0;
 
  private:
-  static std::wstring Cn(X509_NAME *n) {
-    char buf[256] = {0};
-    X509_NAME_get_text_by_NID(n, NID_commonName, buf, sizeof buf);
-    return Utf8ToWide(buf);
-  }
-  static std::wstring Date(const ASN1_TIME *t) {
-    struct tm tm {};
-    ASN1_TIME_to_tm(t, &tm);
-    char buf[32];
-    snprintf(buf, sizeof buf, "%04d/%d/%d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return Utf8ToWide(buf);
-  }
+  static std::wstring Cn(X509_NAME *n) { return Utf8ToWide(testcert::commonName(n)); }
+  static std::wstring Date(const ASN1_TIME *t) { return Utf8ToWide(testcert::dayText(t, "%04d/%d/%d")); }
 };
 
 // Shell that records what a command shows.
@@ -128,9 +96,10 @@ class RecordingShell : public IClientShell {
     return code == 5 ? L"Access is denied.\r\n" : L"";
   }
   void RunTask(ITask &t, const std::wstring &) override { t.Run(); }
+  void StartUpdateCheck() override { ++updateChecks; }
   std::vector<std::wstring> notices, boxes, viewed;
   std::vector<unsigned> styles;
-  int refreshes = 0, checkTools = 0;
+  int refreshes = 0, checkTools = 0, updateChecks = 0;
 };
 
 // Token emulators in-process on a bus from which a token can be pulled out.
@@ -490,6 +459,8 @@ TEST(ClientCommands, MasksAllowExactlyTheTabledCommands) {
   EXPECT_FALSE(DispatchCommand(shell, kCmdModifyPin, nullptr));
   EXPECT_TRUE(DispatchCommand(shell, kCmdAutoCheck, nullptr));
   EXPECT_EQ(1, shell.checkTools);
+  EXPECT_TRUE(DispatchCommand(shell, kCmdUpdate, nullptr));
+  EXPECT_EQ(1, shell.updateChecks);
   EXPECT_FALSE(DispatchCommand(shell, 1u << 14, nullptr));
 }
 

@@ -5,6 +5,8 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,22 @@ struct Made {
 inline void addEntry(X509_NAME *n, const char *field, const std::string &value) {
   X509_NAME_add_entry_by_txt(n, field, MBSTRING_UTF8,
                              reinterpret_cast<const unsigned char *>(value.c_str()), -1, -1, 0);
+}
+
+// The common name of a name, in UTF-8 ("" without one).
+inline std::string commonName(X509_NAME *n) {
+  char buf[256] = {0};
+  X509_NAME_get_text_by_NID(n, NID_commonName, buf, sizeof buf);
+  return buf;
+}
+
+// A certificate time as year, month and day through format (three %d), in UTC.
+inline std::string dayText(const ASN1_TIME *t, const char *format) {
+  struct tm tm {};
+  ASN1_TIME_to_tm(t, &tm);
+  char buf[32];
+  snprintf(buf, sizeof buf, format, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return buf;
 }
 
 // subject/issuer: pairs of field and UTF-8 value, in order.

@@ -14,6 +14,10 @@ constexpr const wchar_t *kBankWebHost = L"ebank.orvbank.example";
 constexpr const wchar_t *kBankDomain = L"orvbank.example";
 // Path of the personal web-banking entry page (opened with https).
 constexpr const wchar_t *kPersonalBankingPath = L"/pweb/";
+// The client's software update: the version file the bank publishes, and the setup program taken
+// when that file names none (both on the bank's host, over http).
+constexpr const wchar_t *kVersionFilePath = L"/portal/zh_CN/upload/Attachment/version.ini";
+constexpr const wchar_t *kDefaultSetupPath = L"/update/ORV_ZV_Setup.exe";
 
 // Where the override lives.
 constexpr const wchar_t *kDeveloperKey = L"SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Developer";

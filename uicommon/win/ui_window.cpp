@@ -19,6 +19,17 @@ void CenterWindow(HWND wnd, HWND parent) {
   int w = r.right - r.left, h = r.bottom - r.top;
   int x = area.left + ((area.right - area.left) - w) / 2;
   int y = area.top + ((area.bottom - area.top) - h) / 2;
+  // Kept inside the work area of the monitor it lands on (a parent near the screen's edge).
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  RECT at{x, y, x + w, y + h};
+  if (GetMonitorInfoW(MonitorFromRect(&at, MONITOR_DEFAULTTONEAREST), &mi)) {
+    const RECT &wa = mi.rcWork;
+    if (x + w > wa.right) x = wa.right - w;
+    if (y + h > wa.bottom) y = wa.bottom - h;
+    if (x < wa.left) x = wa.left;
+    if (y < wa.top) y = wa.top;
+  }
   SetWindowPos(wnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

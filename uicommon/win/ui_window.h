@@ -114,7 +114,8 @@ class MessageMap {
 class CDialogLook;
 
 // Small helpers on any window handle.
-void CenterWindow(HWND wnd, HWND parent);            // over the parent, or the screen when none
+// Over the parent, or the work area when none; kept inside the monitor's work area.
+void CenterWindow(HWND wnd, HWND parent);
 std::wstring WindowText(HWND wnd);
 void SetFontOnChildren(HWND wnd, HFONT font);
 
