@@ -52,6 +52,7 @@ enum BoxStyle : unsigned {
 constexpr int kAnswerOk = 1, kAnswerYes = 6;
 
 class ITask;
+class IAdminUi;
 
 // What commands ask of the main window.
 class IClientShell {
@@ -69,6 +70,8 @@ class IClientShell {
   virtual std::wstring SystemMessage(uint32_t code) = 0;
   // Runs the task on a worker thread while the wait dialog with this title is shown modally.
   virtual void RunTask(ITask &task, const std::wstring &title) = 0;
+  // The dialogs of PIN and device administration and of certificate import and export.
+  virtual IAdminUi &AdminUi() = 0;
 
  protected:
   ~IClientShell() = default;
