@@ -45,12 +45,17 @@ NewContainer MakeContainer(IImportDialog &dlg, CMarvoDevice &d, UK_CONTAINER_INF
 }
 
 // The key of a source certificate in the token's records; false (and the blob wiped either way)
-// when the export fails or the key is not one the token takes.
+// when the export fails, the key is not one the token takes, or it is not the key of the
+// certificate (the certificate's own public key decides the exponent).
 bool ExportedKey(ISourceCertificate &c, uint32_t size, ImportKey *key) {
   std::vector<uint8_t> blob;
   bool exported = c.Export(size, &blob);
   bool ok = exported && KeyFromPrivateKeyBlob(blob.data(), blob.size(), key);
   if (!blob.empty()) WipeMemory(blob.data(), blob.size());
+  if (ok) {
+    std::vector<uint8_t> pub = c.PublicKey();
+    ok = KeyMatchesPublicKey(*key, pub.data(), pub.size());
+  }
   return ok;
 }
 

@@ -179,6 +179,51 @@ bool ModulusOfPublicKey(const uint8_t *key, size_t len, uint8_t modulus[128]) {
   return true;
 }
 
+namespace {
+
+// One DER element at *p (before end): its tag and contents; false when its length runs past the
+// end or is not a definite length of at most four bytes.
+bool DerElement(const uint8_t *&p, const uint8_t *end, uint8_t *tag, const uint8_t **content, size_t *len) {
+  if (end - p < 2) return false;
+  *tag = p[0];
+  size_t n = p[1];
+  p += 2;
+  if (n & 0x80) {
+    size_t bytes = n & 0x7F;
+    if (bytes == 0 || bytes > 4 || size_t(end - p) < bytes) return false;
+    n = 0;
+    for (size_t i = 0; i < bytes; ++i) n = n << 8 | *p++;
+  }
+  if (size_t(end - p) < n) return false;
+  *content = p;
+  *len = n;
+  p += n;
+  return true;
+}
+
+// A positive DER INTEGER without its sign byte.
+bool DerUnsigned(const uint8_t *&p, const uint8_t *end, const uint8_t **value, size_t *len) {
+  uint8_t tag = 0;
+  if (!DerElement(p, end, &tag, value, len) || tag != 0x02 || *len == 0 || (**value & 0x80)) return false;
+  while (*len > 1 && **value == 0) ++*value, --*len;
+  return true;
+}
+
+}  // namespace
+
+bool KeyMatchesPublicKey(const ImportKey &key, const uint8_t *rsaPublicKey, size_t len) {
+  if (!rsaPublicKey) return false;
+  const uint8_t *p = rsaPublicKey, *end = rsaPublicKey + len, *seq = nullptr, *n = nullptr, *e = nullptr;
+  size_t seqLen = 0, nLen = 0, eLen = 0;
+  uint8_t tag = 0;
+  if (!DerElement(p, end, &tag, &seq, &seqLen) || tag != 0x30) return false;
+  const uint8_t *q = seq, *seqEnd = seq + seqLen;
+  if (!DerUnsigned(q, seqEnd, &n, &nLen) || !DerUnsigned(q, seqEnd, &e, &eLen)) return false;
+  static const uint8_t k65537[] = {0x01, 0x00, 0x01};
+  return nLen == sizeof key.pub.modulus && memcmp(n, key.pub.modulus, nLen) == 0 &&
+         eLen == sizeof k65537 && memcmp(e, k65537, eLen) == 0;
+}
+
 std::wstring PfxFailureText(uint32_t error, const std::wstring &systemMessage) {
   if (error == kErrorInvalidPassword) return LangString(13);
   if (error == kCryptBadEncode) return LangString(14);

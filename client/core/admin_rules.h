@@ -122,6 +122,11 @@ struct ImportKey {
 // with its numbers turned big-endian. False for anything else (the token does not take it).
 bool KeyFromPrivateKeyBlob(const uint8_t *blob, size_t len, ImportKey *out);
 
+// Whether the certificate's subject public key (a DER RSAPublicKey) is the public half of the
+// key: the same 1024-bit modulus and exponent 65537. A key export cannot be trusted alone: a
+// software provider may report exponent 65537 in the blob for a key whose exponent is another.
+bool KeyMatchesPublicKey(const ImportKey &key, const uint8_t *rsaPublicKey, size_t len);
+
 // The 128 modulus bytes of a 1024-bit key inside a certificate's DER RSAPublicKey (they start at
 // byte 7). False when the key is too short to hold them.
 bool ModulusOfPublicKey(const uint8_t *rsaPublicKey, size_t len, uint8_t modulus[128]);

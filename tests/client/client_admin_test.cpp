@@ -120,11 +120,26 @@ Bytes RsaPublicKey(const TestKey &k) {
   return der;
 }
 
-// A certificate of the import source with scripted CryptoAPI answers.
+// The subject public key of a DER certificate (its DER RSAPublicKey).
+Bytes SubjectPublicKey(const Bytes &der) {
+  const unsigned char *p = der.data();
+  X509 *x = d2i_X509(nullptr, &p, long(der.size()));
+  if (!x) return {};
+  const unsigned char *key = nullptr;
+  int len = 0;
+  X509_PUBKEY_get0_param(nullptr, &key, &len, nullptr, X509_get_X509_PUBKEY(x));
+  Bytes out(key, key + len);
+  X509_free(x);
+  return out;
+}
+
+// A certificate of the import source with scripted CryptoAPI answers; its public key is the
+// certificate's unless one is given.
 class FakeSource : public ISourceCertificate {
  public:
   FakeSource(Bytes der, Bytes blob, Bytes publicKey = {})
-      : der_(std::move(der)), blob_(std::move(blob)), pub_(std::move(publicKey)) {}
+      : der_(std::move(der)), blob_(std::move(blob)),
+        pub_(publicKey.empty() ? SubjectPublicKey(der_) : std::move(publicKey)) {}
   const Bytes &Der() const override { return der_; }
   Bytes PublicKey() const override { return pub_; }
   uint32_t AcquireKey(uint32_t *keySpec) override {
@@ -648,6 +663,46 @@ TEST_F(ClientAdminTest, KeysTheTokenCannotHoldAreRefusedBeforeItIsTouched) {
     EXPECT_TRUE(shell.admin.calls.empty());
   }
   EXPECT_TRUE(Containers().empty());
+}
+
+// The certificate's own key decides: an export that claims exponent 65537 for a key whose
+// certificate says 3 (a software provider's import can do that), or the key of another
+// certificate, is refused like any key the token cannot hold, before the token is touched.
+TEST_F(ClientAdminTest, KeyThatIsNotTheCertificatesIsRefused) {
+  TestKey three(1024, 3), mine(1024, 65537), other(1024, 65537);
+  Bytes claimed = PrivateKeyBlob(three);
+  claimed[16] = 0x01, claimed[17] = 0x00, claimed[18] = 0x01, claimed[19] = 0x00;  // 65537
+  FakeSource threeCert(Certificate(three, "Three"), claimed);
+  FakeSource swapped(Certificate(mine, "Mine"), PrivateKeyBlob(other));
+  for (FakeSource *s : {&threeCert, &swapped}) {
+    FakeImportDialog dlg;
+    clearTrace();
+    EXPECT_FALSE(ImportPfxCertificates(shell, dlg, *d, {s}, kCryptNotFound));
+    EXPECT_EQ((std::vector<std::wstring>{L"Device doesn't support!"}), dlg.texts);
+    EXPECT_TRUE(frames().empty());
+    EXPECT_FALSE(ImportStoreCertificate(shell, dlg, *d, *s));
+    EXPECT_EQ(L"Device doesn't support!", dlg.texts.back());
+    EXPECT_TRUE(frames().empty());
+  }
+  EXPECT_TRUE(shell.admin.calls.empty());
+  EXPECT_TRUE(Containers().empty());
+
+  // The public key is read with its lengths checked: cut short, lengths that run past the end,
+  // a negative modulus.
+  ImportKey key;
+  Bytes blob = PrivateKeyBlob(mine);
+  ASSERT_TRUE(KeyFromPrivateKeyBlob(blob.data(), blob.size(), &key));
+  Bytes pub = RsaPublicKey(mine);
+  EXPECT_TRUE(KeyMatchesPublicKey(key, pub.data(), pub.size()));
+  for (size_t cut : {size_t(0), size_t(1), size_t(4), size_t(100), pub.size() - 1})
+    EXPECT_FALSE(KeyMatchesPublicKey(key, pub.data(), cut)) << cut;
+  Bytes lying = pub;
+  lying[2] = 0xFF;  // a SEQUENCE of 255 bytes, more than there are
+  EXPECT_FALSE(KeyMatchesPublicKey(key, lying.data(), lying.size()));
+  lying = pub;
+  lying[4] = 0x84;  // the modulus's length in four bytes that run past the end
+  EXPECT_FALSE(KeyMatchesPublicKey(key, lying.data(), lying.size()));
+  EXPECT_FALSE(KeyMatchesPublicKey(key, nullptr, 10));
 }
 
 TEST_F(ClientAdminTest, NothingToImportIsReportedByTheEnumerationsEnd) {
