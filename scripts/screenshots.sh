@@ -33,7 +33,7 @@ display=:95
 
 # name | driver | pictures
 drivers=(
-  "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+  "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice modify-pin modify-admin-pin unlock-pin label format import select-certificate delete-question user-pin"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")
