@@ -62,17 +62,20 @@ endfunction()
 
 # uk_win32_runtime(TARGET): a Windows binary that must run on every Windows the deliverables
 # support: statically linked against the win32-model C++ runtime (see
-# cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex.
+# cmake/link-win32-runtime.sh); its code must not use std::thread or std::mutex. Listed in the
+# tree's win32-runtime.txt, which the checks of the built files read (imports Windows 2000 lacks).
 function(uk_win32_runtime target)
   if(UK_WINDOWS)
+    set_property(GLOBAL APPEND PROPERTY UK_WIN32_RUNTIME_BINARIES ${target})
     set_target_properties(${target} PROPERTIES
       RULE_LAUNCH_LINK "${CMAKE_SOURCE_DIR}/cmake/link-win32-runtime.sh")
     target_link_options(${target} PRIVATE -static)
   endif()
 endfunction()
 
-# uk_deliverable(TARGET): a shipped Windows binary (listed in the tree's deliverables.txt, which
-# the checks of the built files read and the setup installs), built as uk_win32_runtime.
+# uk_deliverable(TARGET): a Windows binary shipped to customers (listed in the tree's
+# deliverables.txt, which the checks of the built files read and the setup installs), built as
+# uk_win32_runtime. Support tools that customers do not get (ukeytool) are uk_win32_runtime only.
 function(uk_deliverable target)
   if(UK_WINDOWS)
     set_property(GLOBAL APPEND PROPERTY UK_DELIVERABLES ${target})

@@ -40,7 +40,7 @@ languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 
 wanted=("$@")
 work=$(mktemp -d)
-xvfb_pid= sim_pid=
+sim_pid=
 previous=
 cleanup() {
   # The emulator setting goes back to what it was.
@@ -51,7 +51,7 @@ cleanup() {
   fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   DISPLAY=$display "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  bash "$top/tests/uicommon/xvfb-fixture.sh" stop "$display" "$work/xvfb"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -61,9 +61,7 @@ mkdir -p "$out"
 
 # The display first: the first Wine process of a session decides whether it has one.
 "${wine%/*}/wineserver" -k 2>/dev/null || true
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
+bash "$top/tests/uicommon/xvfb-fixture.sh" start "$display" "$work/xvfb"
 export DISPLAY=$display
 
 "$sim" serve --state "$work/tokens" --port 0 --port-file "$work/port" >"$work/sim.log" 2>&1 &

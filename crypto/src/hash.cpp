@@ -360,6 +360,14 @@ void md5(const void* data, size_t len, uint8_t digest[kMd5DigestSize]) {
   md5Final(ctx, digest);
 }
 
+void md5LoadDigest(Md5Context& ctx, const uint8_t digest[kMd5DigestSize]) {
+  for (int i = 0; i < 4; ++i) ctx.state[i] = load32le(digest + 4 * i);
+}
+
+void md5ReadDigest(const Md5Context& ctx, uint8_t digest[kMd5DigestSize]) {
+  for (int i = 0; i < 4; ++i) store32le(digest + 4 * i, ctx.state[i]);
+}
+
 void sha1Init(Sha1Context& ctx) {
   ctx.state[0] = 0x67452301u;
   ctx.state[1] = 0xefcdab89u;

@@ -114,6 +114,26 @@ TEST(Sha1, LoadAndReadDigest) {
   EXPECT_EQ(hex(back, 20), hex(d, 20));
 }
 
+TEST(Md5, DigestLoadsIntoAndReadsBackFromTheStateWords) {
+  auto value = unhex("900150983cd24fb0d6963f7d28e17f72");  // MD5("abc")
+  Md5Context ctx;
+  md5Init(ctx);
+  md5LoadDigest(ctx, value.data());
+  EXPECT_EQ(ctx.state[0], 0x98500190u);  // the digest bytes are the words little-endian
+  EXPECT_EQ(ctx.state[3], 0x727fe128u);
+  uint8_t back[16];
+  md5ReadDigest(ctx, back);
+  EXPECT_EQ(hex(back, 16), hex(value));
+  // A finalised context reads back as its digest.
+  md5Init(ctx);
+  md5Update(ctx, "abc", 3);
+  uint8_t d[16];
+  md5Final(ctx, d);
+  md5ReadDigest(ctx, back);
+  EXPECT_EQ(hex(back, 16), hex(d, 16));
+  EXPECT_EQ(hex(d, 16), hex(value));
+}
+
 // --- DES -------------------------------------------------------------------------------------------
 
 const std::string kFipsKey = "0123456789abcdef";

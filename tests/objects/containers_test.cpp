@@ -510,6 +510,19 @@ TEST_F(ContainerTest, CertificateLengthRules) {
   EXPECT_EQ(129u, len);
   EXPECT_EQ(shortDer, Bytes(buf, buf + 129));
 
+  // 30 81 LL: one length byte after 81 (a 200-byte DER object).
+  Bytes oneByteLen(200, 0x5A);
+  oneByteLen[0] = 0x30;
+  oneByteLen[1] = 0x81;
+  oneByteLen[2] = 200 - 3;
+  ASSERT_EQ(0u, zksTokenDeleteContainerCert(&dev, &c, UK_KEYSPEC_EXCHANGE));
+  ASSERT_EQ(0u, zksTokenWriteCert(&dev, &c, oneByteLen.data(), 200, UK_KEYSPEC_EXCHANGE));
+  uint8_t buf200[256];
+  len = sizeof buf200;
+  ASSERT_EQ(0u, zksTokenReadCert(&dev, &c, buf200, &len, UK_KEYSPEC_EXCHANGE));
+  EXPECT_EQ(200u, len);
+  EXPECT_EQ(oneByteLen, Bytes(buf200, buf200 + 200));
+
   Bytes der = derOfLength(900);
   ASSERT_EQ(0u, zksTokenWriteCert(&dev, &c, der.data(), 900, UK_KEYSPEC_SIGNATURE));
   uint8_t small[100];

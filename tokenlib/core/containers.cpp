@@ -493,7 +493,11 @@ uint32_t containerReadCert(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, uint8
   uint32_t got = 0;
   if ((rc = readBinary(c, 0, sizeof head, head, &got)) != 0) return rc;
   uint32_t certLen;
-  if (head[1] & 0x80) {
+  if (head[1] == 0x81) {
+    // One length byte after 81 (certificates of 128 to 255 bytes): bytes 2-3 would read a
+    // content byte as the low half of the length.
+    certLen = uint32_t(head[2]) + 3;
+  } else if (head[1] & 0x80) {
     certLen = (uint32_t(head[2]) << 8 | head[3]) + 4;
     if (certLen > kMaxCert) return UKLR_CERT_TOO_LARGE;
   } else {

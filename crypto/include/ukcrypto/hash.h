@@ -21,6 +21,10 @@ void md5Update(Md5Context& ctx, const void* data, size_t len);
 void md5Final(Md5Context& ctx, uint8_t digest[kMd5DigestSize]);
 // One-shot helper.
 void md5(const void* data, size_t len, uint8_t digest[kMd5DigestSize]);
+// Loads 16 digest bytes into the state words (little-endian), as when a caller sets a hash value.
+void md5LoadDigest(Md5Context& ctx, const uint8_t digest[kMd5DigestSize]);
+// Reads the state words back as 16 bytes (little-endian), without finalising.
+void md5ReadDigest(const Md5Context& ctx, uint8_t digest[kMd5DigestSize]);
 
 // The digest bytes are the state words written big-endian.
 struct Sha1Context {

@@ -1,0 +1,61 @@
+// Win32 skin of the provider: the host services of the core (kernel objects, registry, user name,
+// language, log), the dialogs seam, and the process state DllMain sets up.
+#pragma once
+#include <windows.h>
+#include <wincrypt.h>
+
+#include "provider.h"
+
+namespace cspwin {
+
+constexpr char kDeviceMutexName[] = "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV";
+constexpr char kCertChangeEventName[] = "Global\\EVENT_CERT_CHANGE_KELM_ORV";
+constexpr char kClientKey[] = "SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Client";
+constexpr char kLogFolder[] = "d:\\kelm";
+constexpr char kLogFile[] = "d:\\kelm\\orv_kelm_csp.log";
+
+class WinHost : public csp::Host {
+ public:
+  // Creates (or opens) the device mutex and the certificate-change event with a null DACL, so
+  // that every session and account can open them; a failure leaves that handle null.
+  WinHost();
+  ~WinHost() override;
+
+  void lockDevice() override;
+  void unlockDevice() override;
+  void lockObjects() override;
+  void unlockObjects() override;
+  void signalCertificateChange() override;
+  void saveLastConnectDevice(const char *name) override;
+  void saveLastContainerName(const char *name) override;
+  bool userName(char *buf, size_t cap) override;
+  uint32_t languageId() override;
+  void logLine(const char *text) override;
+  void logValue(uint32_t value) override;
+
+ private:
+  HANDLE deviceMutex_ = nullptr;
+  HANDLE certEvent_ = nullptr;
+  CRITICAL_SECTION objects_;
+  bool logging_ = false;  // the log folder exists (checked once, at load)
+};
+
+// The dialogs until the provider's own windows are built: every dialog reports that it could not
+// be shown, so each flow that needs one ends with a failure instead of acting on no answer.
+class UnavailableDialogs : public csp::Dialogs {
+ public:
+  int askTwoButtons(int, uint32_t) override { return 0; }
+  void tell(int) override {}
+  bool enterPin(char *, size_t) override { return false; }
+  bool selectDevice(const csp::DeviceChoice *, uint32_t, uint32_t *) override { return false; }
+  uintptr_t openWindow(csp::Modeless) override { return 0; }
+  void closeWindow(uintptr_t) override {}
+};
+
+// The provider of this process (null outside attach/detach).
+csp::Provider *provider();
+
+// Appends the directory of the module to the machine-wide "Path" unless it is there already.
+void addModuleDirectoryToPath(HMODULE module);
+
+}  // namespace cspwin
