@@ -61,28 +61,32 @@ bool CAdminUi::ImportCertificates(CMarvoDevice &d) {
   return RunModal(dlg, look_, Owner()) == IDOK;
 }
 
-bool CAdminUi::ChooseExportFile(std::wstring *path) {
-  // The filter: the row's description, its pattern and a second entry, each ended by a NUL, and
-  // a final NUL.
-  std::wstring filter = LangString(1);
-  filter.push_back(L'\0');
-  filter += L"*.cer";
-  filter.push_back(L'\0');
-  filter += L"*.crt";
-  filter.push_back(L'\0');
-  filter.push_back(L'\0');
+bool ChooseCertificateFile(HWND owner, bool save, std::initializer_list<std::wstring> filter,
+                           DWORD flags, std::wstring *path) {
+  // The filter: its parts, each ended by a NUL, and a final NUL.
+  std::wstring joined;
+  for (const std::wstring &part : filter) {
+    joined += part;
+    joined.push_back(L'\0');
+  }
+  joined.push_back(L'\0');
   wchar_t file[MAX_PATH] = {0};
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = Owner();
-  ofn.lpstrFilter = filter.c_str();
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = joined.c_str();
   ofn.lpstrFile = file;
   ofn.nMaxFile = MAX_PATH;
   ofn.lpstrDefExt = L"cer";
-  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
-  if (!GetSaveFileNameW(&ofn)) return false;
+  ofn.Flags = flags;
+  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return false;
   *path = file;
   return true;
+}
+
+bool CAdminUi::ChooseExportFile(std::wstring *path) {
+  return ChooseCertificateFile(Owner(), true, {LangString(1), L"*.cer", L"*.crt"},
+                               OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST, path);
 }
 
 uint32_t CAdminUi::WriteWholeFile(const std::wstring &path, const uint8_t *data, size_t len) {

@@ -3,10 +3,18 @@
 #pragma once
 #include <windows.h>
 
+#include <initializer_list>
+#include <string>
+
 #include "admin_commands.h"
 #include "ui_look.h"
 
 namespace client {
+
+// The common file dialog (save or open) for certificate files, default extension "cer": the
+// filter's parts (a description, its patterns, ...) and the dialog's flags. False when cancelled.
+bool ChooseCertificateFile(HWND owner, bool save, std::initializer_list<std::wstring> filter,
+                           DWORD flags, std::wstring *path);
 
 class CAdminUi : public IAdminUi {
  public:

@@ -7,6 +7,7 @@
 
 #include "admin_ids.h"
 #include "admin_rules.h"
+#include "admin_ui_win.h"
 #include "client_host_win.h"
 #include "client_text.h"
 #include "dlg_pin.h"
@@ -170,22 +171,9 @@ void CImportDlg::OnSource(UINT id, UINT, HWND) {
 }
 
 void CImportDlg::OnBrowse(UINT, UINT, HWND) {
-  // The filter: the row's description, then the patterns, each ended by a NUL, and a final NUL.
-  std::wstring filter = LangString(4);
-  filter.push_back(L'\0');
-  filter += L"*.pfx;*.p12";
-  filter.push_back(L'\0');
-  filter.push_back(L'\0');
-  wchar_t path[MAX_PATH] = {0};
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = m_hWnd;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.lpstrFile = path;
-  ofn.nMaxFile = MAX_PATH;
-  ofn.lpstrDefExt = L"cer";
-  ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-  if (GetOpenFileNameW(&ofn)) SetItemText(IDC_IMPORT_PATH, path);
+  std::wstring path;
+  if (ChooseCertificateFile(m_hWnd, false, {LangString(4), L"*.pfx;*.p12"}, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, &path))
+    SetItemText(IDC_IMPORT_PATH, path.c_str());
 }
 
 void CImportDlg::OnOk(UINT, UINT, HWND) {
