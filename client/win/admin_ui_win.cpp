@@ -106,14 +106,15 @@ void CAdminUi::UpdateSelectedItem() {
   TVITEMW it{};
   it.mask = TVIF_PARAM | TVIF_HANDLE;
   it.hItem = item;
-  if (!TreeView_GetItem(tree_, &it) || !it.lParam) return;
+  // The wide messages explicitly: the TreeView_ macros name the ANSI ones in this build.
+  if (!SendMessageW(tree_, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it)) || !it.lParam) return;
   CTreeNode *node = reinterpret_cast<CTreeNode *>(it.lParam);
   std::wstring text = node->GetText();
   it.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_HANDLE;
   it.pszText = const_cast<wchar_t *>(text.c_str());
   it.iImage = node->image;
   it.iSelectedImage = node->selectedImage;
-  TreeView_SetItem(tree_, &it);
+  SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
   InvalidateRect(tree_, nullptr, FALSE);
 }
 

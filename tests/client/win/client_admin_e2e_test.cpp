@@ -512,8 +512,9 @@ TEST_F(AdminE2E, FormatCannotBeLeftWhileItRunsAndItsBarFollowsTheWork) {
     ASSERT_TRUE(busy.held());
     Click(dlg, IDOK);
     EXPECT_EQ(L"NOTE:Device formatting will erase all user data!", Answer(IDOK));
-    ASSERT_TRUE(WaitFor([&] { return !IsWindowEnabled(GetDlgItem(dlg, IDOK)); }));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDCANCEL)));
+    ASSERT_TRUE(WaitFor([&] {
+      return !IsWindowEnabled(GetDlgItem(dlg, IDOK)) && !IsWindowEnabled(GetDlgItem(dlg, IDCANCEL));
+    }));
     Click(dlg, IDCANCEL);
     PostMessageW(dlg, WM_CLOSE, 0, 0);
     SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
@@ -589,8 +590,14 @@ TEST_F(AdminE2E, ChineseLabelOfTwentyFourCharacters) {
   RemoteTree tree(Tree());
   HTREEITEM root = tree.Next(nullptr, TVGN_ROOT);
   bool renamed = false;
-  for (HTREEITEM r = root; r; r = tree.Next(r, TVGN_NEXT)) renamed |= tree.ItemText(r) == chinese;
-  EXPECT_TRUE(renamed) << Narrow(Lines());
+  std::string seen;
+  for (HTREEITEM r = root; r; r = tree.Next(r, TVGN_NEXT)) {
+    std::wstring text = tree.ItemText(r);
+    renamed |= text == chinese;
+    for (wchar_t ch : text) seen += " " + std::to_string(unsigned(ch));
+    seen += " |";
+  }
+  EXPECT_TRUE(renamed) << seen;
   std::string bytes = TokenAccess(serial).Label();
   EXPECT_EQ(48u, bytes.size());
   wchar_t back[64] = {0};
