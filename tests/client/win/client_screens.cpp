@@ -22,11 +22,31 @@ std::wstring g_dir;
 
 bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool Shoot(const wchar_t *name) {
+// Whether a window shows on the screen: the pixel in its client area's centre is no longer the
+// black of a window mapped but not yet painted.
+bool Painted(HWND w) {
+  RECT r;
+  if (!GetClientRect(w, &r)) return false;
+  POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ClientToScreen(w, &p);
+  HDC screen = GetDC(nullptr);
+  COLORREF c = GetPixel(screen, p.x, p.y);
+  ReleaseDC(nullptr, screen);
+  return c != RGB(0, 0, 0) && c != CLR_INVALID;
+}
+
+// `dialog`, when given, is painted first and then waited for (a modal dialog paints only once
+// its modal loop runs idle).
+bool Shoot(const wchar_t *name, HWND dialog = nullptr) {
   Sleep(0);
   // Let the windows finish painting: an empty message round trip to the client's window.
   HWND main = FindWindowW(L"DEZOda_client_main_dialog", nullptr);
   DWORD_PTR r;
+  if (dialog) {
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
+    WaitFor([&] { return Painted(dialog); }, 5000);
+  }
   if (main) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
   std::wstring req = g_dir + L"\\request-" + name, done = g_dir + L"\\done-" + name;
   DeleteFileW(done.c_str());
@@ -75,7 +95,7 @@ void ShootCommand(HWND main, DWORD pid, UINT index, const wchar_t *name,
     return;
   }
   if (fill) fill(dlg);
-  Shoot(name);
+  Shoot(name, dlg);
   Dismiss(dlg);
 }
 
@@ -163,7 +183,11 @@ int wmain(int argc, wchar_t **argv) {
     }
 
     // The administration dialogs of the token, with a few characters in their PIN fields.
+    // The refresh above built the tree anew: its items are found again.
     DWORD pid = GetProcessId(process);
+    RemoteTree now(tree);
+    root = now.Next(nullptr, TVGN_ROOT);
+    sig = now.Next(now.Next(root, TVGN_CHILD), TVGN_NEXT);
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(root));
     auto pins = [](std::initializer_list<int> ids) {
       return [ids](HWND dlg) {
@@ -186,7 +210,7 @@ int wmain(int argc, wchar_t **argv) {
       if (HWND select = ActiveDialog(pid, import)) {
         HWND list = GetDlgItem(select, 1055);
         WaitFor([&] { return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0; }, 5000);
-        Shoot(L"select-certificate");
+        Shoot(L"select-certificate", select);
         Dismiss(select);
       }
       Dismiss(import);
@@ -196,11 +220,11 @@ int wmain(int argc, wchar_t **argv) {
     SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(sig));
     PostMessageW(main, WM_COMMAND, 40000 + 10, 0);
     if (HWND ask = ActiveDialog(pid)) {
-      Shoot(L"delete-question");
+      Shoot(L"delete-question", ask);
       Dismiss(ask, IDYES);
       if (HWND pin = ActiveDialog(pid, ask)) {
         Type(GetDlgItem(pin, 1005), L"123");
-        Shoot(L"user-pin");
+        Shoot(L"user-pin", pin);
         Dismiss(pin);
       }
     }
