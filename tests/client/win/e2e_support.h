@@ -134,6 +134,11 @@ inline bool WaitGone(HWND w, DWORD ms = 20000) {
 
 // The visible top-level windows of a process with their controls (class, id, text), one per
 // line: for the message of a failing wait.
+inline BOOL CALLBACK CollectWindow(HWND w, LPARAM list) {
+  reinterpret_cast<std::vector<HWND> *>(list)->push_back(w);
+  return TRUE;
+}
+
 inline std::string DescribeWindows(DWORD pid) {
   std::vector<std::wstring> lines;
   for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
@@ -144,10 +149,7 @@ inline std::string DescribeWindows(DWORD pid) {
     GetClassNameW(w, cls, 64);
     lines.push_back(std::wstring(cls) + L" \"" + Text(w) + L"\"");
     std::vector<HWND> kids;
-    EnumChildWindows(w, [](HWND c, LPARAM l) {
-      reinterpret_cast<std::vector<HWND> *>(l)->push_back(c);
-      return TRUE;
-    }, reinterpret_cast<LPARAM>(&kids));
+    EnumChildWindows(w, CollectWindow, reinterpret_cast<LPARAM>(&kids));
     for (HWND c : kids) {
       GetClassNameW(c, cls, 64);
       lines.push_back(L"  " + std::wstring(cls) + L" " + std::to_wstring(GetDlgCtrlID(c)) + L" \"" + Text(c) + L"\"");
