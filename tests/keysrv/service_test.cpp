@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "keysrv_core.h"
+#include "raw_channel.h"
 #include "run_program.h"
 #include "service_control.h"
 #include "test_certs.h"
@@ -80,33 +81,17 @@ std::set<std::string> myTestCerts(bool remove) {
 // One request cycle on the brokered channel as a client makes it: a connect to a path that does
 // not exist. Returns the answer words (type, result, length word) or false without an answer.
 bool connectCycle(const char *path, uint32_t *lengthWord, uint32_t *type, uint32_t *result) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\REDODIV_MUTEX_KELM_ORV");
-  if (!mutex || WaitForSingleObject(mutex, 50000) != WAIT_OBJECT_0) return false;
-  HANDLE req = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Global\\REDODIV-REQ-EVENT-KELM_ORV");
-  HANDLE ans = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Global\\REDODIV-ANS-EVENT-KELM_ORV");
-  HANDLE map = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, "Global\\REDODIV-MAPFILE-KELM_ORV");
-  unsigned char *view = map ? static_cast<unsigned char *>(MapViewOfFile(map, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
-  bool ok = false;
-  if (req && ans && view) {
-    uint32_t pathLen = static_cast<uint32_t>(strlen(path) + 1);
-    uint32_t words[3] = {4 + 4 + pathLen, 2, pathLen};
-    memcpy(view, words, sizeof(words));
-    memcpy(view + 12, path, pathLen);
-    SetEvent(req);
-    if (WaitForSingleObject(ans, 10000) == WAIT_OBJECT_0) {
-      memcpy(lengthWord, view, 4);
-      memcpy(type, view + 4, 4);
-      memcpy(result, view + 8, 4);
-      ok = true;
-    }
-  }
-  if (view) UnmapViewOfFile(view);
-  if (map) CloseHandle(map);
-  if (req) CloseHandle(req);
-  if (ans) CloseHandle(ans);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-  return ok;
+  std::string text(path);
+  uint32_t pathLen = static_cast<uint32_t>(text.size() + 1);
+  std::vector<uint8_t> request = rawchannel::words({4 + 4 + pathLen, 2, pathLen});
+  request.insert(request.end(), text.begin(), text.end());
+  request.push_back(0);
+  rawchannel::Answer a;
+  if (!rawchannel::cycle(request, false, &a)) return false;
+  *lengthWord = a.lengthWord;
+  *type = a.type;
+  *result = a.result;
+  return true;
 }
 
 class InstalledService : public ::testing::Test {

@@ -367,8 +367,23 @@ TEST_F(SymTest, ZeroLengthObjectLeavesNothingInTheIndex) {
   const uint8_t data[1] = {0};
   clearTrace();
   EXPECT_EQ(4u, zksTokenWriteDataObject(&dev, &o, data, 0));
-  EXPECT_EQ(4u, zksTokenWriteDataObject(&dev, &o, data, 256));  // the length is taken as a byte
   EXPECT_TRUE(frames().empty());
+  UK_DATA_OBJECT_INFO all[8];
+  uint32_t count = 9;
+  ASSERT_EQ(0u, zksTokenListDataObject(&dev, all, &count));
+  EXPECT_EQ(0u, count);
+}
+
+TEST_F(SymTest, ObjectsLongerThan255BytesAreRefusedNotCut) {
+  // 256 and 300 bytes would have been stored as 0 and 44 bytes under a success.
+  Bytes data = pattern(300, 3);
+  for (uint32_t len : {256u, 300u, 0x10000u + 44u}) {
+    UK_DATA_OBJECT_INFO o = dataObject("long", ("long" + std::to_string(len)).c_str());
+    clearTrace();
+    EXPECT_EQ(uint32_t(UKLR_DATA_LENGTH), zksTokenWriteDataObject(&dev, &o, data.data(), len))
+        << len;
+    EXPECT_TRUE(frames().empty()) << len;
+  }
   UK_DATA_OBJECT_INFO all[8];
   uint32_t count = 9;
   ASSERT_EQ(0u, zksTokenListDataObject(&dev, all, &count));

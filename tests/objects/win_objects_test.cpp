@@ -140,6 +140,8 @@ TEST_F(WinObjects, CertificateAndDataObjectRoundTrips) {
   Bytes data(255);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(255 - i);
   EXPECT_EQ(4u, zksTokenWriteDataObject(&dev, &o, data.data(), 0));
+  Bytes tooLong(300, 0x5A);
+  EXPECT_EQ(uint32_t(UKLR_DATA_LENGTH), zksTokenWriteDataObject(&dev, &o, tooLong.data(), 300));
   ASSERT_EQ(0u, zksTokenWriteDataObject(&dev, &o, data.data(), 255));
   EXPECT_EQ(1, o.recordNumber);
   uint8_t buf[255];

@@ -20,6 +20,7 @@
 #include "../common/win_signature_check.h"
 #include "../keysrv/run_program.h"
 #include "../keysrv/service_control.h"
+#include "uk_test_main.h"
 #include "uk_tokenlib.h"
 #include "uk_tokensim_client.h"
 
@@ -322,6 +323,5 @@ TEST_F(SharedToken, SignerAndManagerTogetherForAMinute) {
 int main(int argc, char **argv) {
   if (argc == 6 && strcmp(argv[1], "--worker") == 0)
     return worker(argv[2], argv[3], DWORD(strtoul(argv[4], nullptr, 10)), argv[5]);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  return uktest::runAll(&argc, argv);
 }

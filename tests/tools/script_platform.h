@@ -17,6 +17,8 @@ class ScriptPlatform : public ukt::Platform {
   std::vector<std::string> prompts;
   std::map<std::string, std::vector<uint8_t>> files;
   int locks = 0, unlocks = 0;
+  size_t busyLocks = 0, interruptAfter = 0;
+  std::vector<uint32_t> lockWaits;  // the wait of every attempt, in milliseconds
   bool interruptNow = false;
   int armed = 0;
   uint32_t slept = 0;
@@ -43,7 +45,14 @@ class ScriptPlatform : public ukt::Platform {
     files[path] = data;
     return true;
   }
-  bool lockDevices(std::string &) override { return ++locks, true; }
+  // The device mutex is held by another program for the first busyLocks calls; interruptAfter
+  // calls in, the user presses Ctrl+C (0: never).
+  ukt::DeviceLock lockDevices(uint32_t ms, std::string &) override {
+    lockWaits.push_back(ms);
+    if (interruptAfter && lockWaits.size() >= interruptAfter) interruptNow = true;
+    if (lockWaits.size() <= busyLocks) return ukt::DeviceLock::Busy;
+    return ++locks, ukt::DeviceLock::Taken;
+  }
   void unlockDevices() override { ++unlocks; }
   void sleepMs(uint32_t ms) override { slept += ms; }
   std::string utcNow() override { return "20300101000000"; }

@@ -83,4 +83,61 @@ TEST(UkeytoolCommands, LabelLimitsAreCheckedBeforeTheToken) {
   EXPECT_EQ(0, pf.locks);
 }
 
+TEST(UkeytoolCommands, ABriefHoldOfTheDeviceMutexIsWaitedForSilently) {
+  ScriptPlatform pf;
+  EXPECT_EQ(ukt::kExitOk, run(pf, {"list"}));
+  EXPECT_EQ(std::vector<uint32_t>{1000}, pf.lockWaits);
+  EXPECT_EQ(std::string::npos, pf.errText.find("waiting"));
+}
+
+TEST(UkeytoolCommands, ALongHoldIsAnnouncedOnceAndTheToolGoesOnWhenItEnds) {
+  ScriptPlatform pf;
+  pf.busyLocks = 5;
+  EXPECT_EQ(ukt::kExitOk, run(pf, {"list"}));
+  EXPECT_EQ("ukeytool: waiting for another program using the token...\n", pf.errText);
+  EXPECT_EQ("No token attached.\n", pf.outText);
+  EXPECT_EQ((std::vector<uint32_t>{1000, 250, 250, 250, 250, 250}), pf.lockWaits);
+  EXPECT_EQ(1, pf.locks);
+  EXPECT_EQ(1, pf.unlocks);
+}
+
+TEST(UkeytoolCommands, CtrlCEndsTheWaitForTheDeviceMutex) {
+  ScriptPlatform pf;
+  pf.busyLocks = 1000000;
+  pf.interruptAfter = 8;  // two seconds into the wait
+  pf.files["f.txt"] = {'x'};
+  pf.consoleLines = {"482915"};
+  EXPECT_EQ(ukt::kExitCancelled, run(pf, {"-t", "1", "sign", "c", "f.txt"}));
+  EXPECT_EQ(0u, pf.errText.find("ukeytool: waiting for another program using the token...\n"));
+  EXPECT_NE(std::string::npos, pf.errText.find("cancelled"));
+  EXPECT_EQ(8u, pf.lockWaits.size());
+  // It never held the mutex, asked for no PIN and wrote nothing.
+  EXPECT_EQ(0, pf.locks);
+  EXPECT_EQ(0, pf.unlocks);
+  EXPECT_TRUE(pf.prompts.empty());
+  EXPECT_TRUE(pf.outText.empty());
+}
+
+TEST(UkeytoolCommands, CtrlCJustAsTheMutexComesFreeStillCancels) {
+  ScriptPlatform pf;
+  pf.busyLocks = 3;
+  pf.interruptAfter = 4;  // pressed during the attempt that gets the mutex
+  EXPECT_EQ(ukt::kExitCancelled, run(pf, {"list"}));
+  EXPECT_EQ(1, pf.locks);
+  EXPECT_EQ(1, pf.unlocks) << "the mutex is given back";
+  EXPECT_TRUE(pf.outText.empty());
+}
+
+TEST(UkeytoolCommands, TheWaitForTheDeviceMutexIsBounded) {
+  ScriptPlatform pf;
+  pf.busyLocks = 1000000;
+  EXPECT_EQ(ukt::kExitFailed, run(pf, {"show"}));
+  uint32_t total = 0;
+  for (uint32_t ms : pf.lockWaits) total += ms;
+  EXPECT_EQ(120000u, total);
+  EXPECT_NE(std::string::npos,
+            pf.errText.find("another program is still using the token after 120 seconds"));
+  EXPECT_EQ(0, pf.locks);
+}
+
 }  // namespace

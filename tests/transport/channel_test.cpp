@@ -24,7 +24,8 @@ class ChannelTest : public RoadTest {
     token = &bus.addToken("7&1a2b3c&0");
   }
 
-  // Serves a request given as (length word, type, payload) in a fresh block.
+  // Serves a request given as (length word, type, payload) in a fresh block, stamped with the
+  // process ID in owner (none when 0).
   bool serve(uint32_t lengthWord, uint32_t type, const Bytes &payload) {
     memset(block, 0, sizeof block);
     Bytes head;
@@ -33,6 +34,7 @@ class ChannelTest : public RoadTest {
     memcpy(block, head.data(), 8);
     if (!payload.empty())
       memcpy(block + 8, payload.data(), std::min<size_t>(payload.size(), sizeof block - 8));
+    if (owner) uk::stampOwner(block, sizeof block, owner);
     uint32_t t = 0;
     reports.clear();
     g_reports = &reports;
@@ -60,9 +62,17 @@ class ChannelTest : public RoadTest {
   static void collect(const char *t) { g_reports->push_back(t); }
   static std::vector<std::string> *g_reports;
 
+  bool serveDisconnect(uint32_t value) {
+    Bytes p;
+    put32(p, value);
+    return serve(8, uk::REDODIV_REQ_DISCONNECT, p);
+  }
+
   fake::Device *token = nullptr;
   uint8_t block[uk::Host::kBlockSize];
-  uk::BrokerHandleTable table;
+  fake::Watch watch;
+  uk::BrokerHandleTable table{&watch};
+  uint32_t owner = 0;
   std::vector<std::string> reports;
 };
 std::vector<std::string> *ChannelTest::g_reports = nullptr;
@@ -351,42 +361,192 @@ TEST_F(ChannelTest, ServerHandleTableHasAFixedSize) {
   EXPECT_EQ(bus.openHandles, 0u);
 }
 
+TEST_F(ChannelTest, ServerServesAConnectionOnlyToTheProcessThatOpenedIt) {
+  owner = 100;
+  ASSERT_TRUE(serveConnect(token->cdromPath));
+  uint32_t value = word(12);
+  ASSERT_TRUE(serveRead(value, kChallengeFrame, 12));
+  EXPECT_EQ(word(8), 0u);
+  // The value seen in the block by another process, used with its own stamp or with none.
+  for (uint32_t other : {200u, 0u}) {
+    owner = other;
+    ASSERT_TRUE(serveRead(value, kChallengeFrame, 12));
+    EXPECT_EQ(word(8), 6u) << other;
+    ASSERT_TRUE(serveDisconnect(value));
+    EXPECT_EQ(word(8), 0u) << other;
+  }
+  EXPECT_EQ(token->card->frames.size(), 1u);
+  EXPECT_EQ(bus.openHandles, 1u);
+  // The owner still has it.
+  owner = 100;
+  ASSERT_TRUE(serveRead(value, kChallengeFrame, 12));
+  EXPECT_EQ(word(8), 0u);
+  ASSERT_TRUE(serveDisconnect(value));
+  EXPECT_EQ(word(8), 1u);
+  EXPECT_EQ(watch.watching, 0);
+}
+
+TEST_F(ChannelTest, ConnectionsOfEndedProcessesAreTakenBack) {
+  // A process takes every slot and ends without a disconnect.
+  owner = 100;
+  uint32_t first = 0;
+  for (uint32_t i = 0; i < uk::BrokerHandleTable::kSlots; ++i) {
+    ASSERT_TRUE(serveConnect(token->cdromPath));
+    ASSERT_EQ(word(8), 0u) << i;
+    if (i == 0) first = word(12);
+  }
+  // While it lives, the others are refused (its connections are not idle yet).
+  owner = 200;
+  ASSERT_TRUE(serveConnect(token->cdromPath));
+  EXPECT_EQ(word(8), 4u);
+  EXPECT_EQ(bus.openHandles, uk::BrokerHandleTable::kSlots);
+  // Once it has ended, the next connect closes all of its handles and gets a slot.
+  watch.endedPids.insert(100);
+  ASSERT_TRUE(serveConnect(token->cdromPath));
+  ASSERT_EQ(word(8), 0u);
+  uint32_t value = word(12);
+  EXPECT_EQ(bus.openHandles, 1u);
+  EXPECT_EQ(table.count(), 1u);
+  EXPECT_EQ(watch.watching, 1);
+  ASSERT_TRUE(serveRead(value, kChallengeFrame, 12));
+  EXPECT_EQ(word(8), 0u);
+  // The dead process's values are gone, also the one whose slot number was given out again.
+  EXPECT_EQ(value & 0xFF, first & 0xFF);
+  owner = 100;
+  ASSERT_TRUE(serveRead(first, kChallengeFrame, 12));
+  EXPECT_EQ(word(8), 6u);
+}
+
+TEST_F(ChannelTest, WithEverySlotTakenTheLongestIdleConnectionGoesAfterTenMinutes) {
+  // Clients that cannot be watched: one without the stamp, one whose process cannot be opened.
+  watch.unwatchable.insert(300);
+  std::vector<uint32_t> values;
+  for (uint32_t i = 0; i < uk::BrokerHandleTable::kSlots; ++i) {
+    owner = i % 2 ? 300 : 0;
+    ASSERT_TRUE(serveConnect(token->cdromPath));
+    ASSERT_EQ(word(8), 0u);
+    values.push_back(word(12));
+    watch.now += 1000;  // the clock runs through its wrap-around meanwhile
+  }
+  EXPECT_EQ(watch.watching, 0);
+  // The first connection is used again later: the second is then the longest idle.
+  watch.now += uk::BrokerHandleTable::kIdleReclaimMs - 64 * 1000;
+  owner = 0;
+  ASSERT_TRUE(serveRead(values[0], kChallengeFrame, 12));
+  ASSERT_EQ(word(8), 0u);
+  owner = 200;
+  ASSERT_TRUE(serveConnect(token->cdromPath));
+  EXPECT_EQ(word(8), 4u) << "nothing has been idle for ten minutes yet";
+  watch.now += 1000;
+  ASSERT_TRUE(serveConnect(token->cdromPath));
+  ASSERT_EQ(word(8), 0u);
+  EXPECT_EQ(bus.openHandles, uk::BrokerHandleTable::kSlots);
+  owner = 300;
+  ASSERT_TRUE(serveRead(values[1], kChallengeFrame, 12));
+  EXPECT_EQ(word(8), 6u) << "the longest idle connection was closed";
+  owner = 0;
+  ASSERT_TRUE(serveRead(values[0], kChallengeFrame, 12));
+  EXPECT_EQ(word(8), 0u) << "the one used recently stays";
+  table.closeAll(bus);
+  EXPECT_EQ(bus.openHandles, 0u);
+}
+
+TEST_F(ChannelTest, TheLibraryStampsItsRequestsAndAnotherProcessCannotUseItsConnection) {
+  UK_USB_DEV_CTX *conn = connect();
+  ASSERT_NE(conn, nullptr);
+  ASSERT_EQ(send(conn, {0x00, 0x84, 0x00, 0x00, 0x08}), 0u);
+  // The request keeps its bytes (the stamp goes to the end of the block).
+  EXPECT_EQ(host.requests[1].size(), 4u + 24u);
+  EXPECT_EQ(rd32(host.requests[1].data()), 24u);
+  // The same connection record in another process (its value copied there).
+  host.pid = 4343;
+  clearLog();
+  EXPECT_EQ(send(conn, {0x00, 0x84, 0x00, 0x00, 0x08}), UKLR_DEV_READ);
+  EXPECT_EQ(logText(),
+            "---->VendorUSBKeyDataInOut(Read) Error.Code is  0x00000006\n---->uk_usb_SendAPDUCmd......\n");
+  host.pid = 4242;
+  EXPECT_EQ(send(conn, {0x00, 0x84, 0x00, 0x00, 0x08}), 0u);
+  EXPECT_EQ(uk::closeConnection(conn), 0u);
+  EXPECT_EQ(bus.openHandles, 0u);
+  EXPECT_EQ(host.watch.watching, 0);
+}
+
+TEST(ChannelOwnerStamp, WrittenAtTheEndOfTheBlockReadOnceAndOnlyOutsideTheRequest) {
+  std::vector<uint8_t> block(uk::Host::kBlockSize, 0);
+  uint8_t req[8] = {4, 0, 0, 0, 6, 0, 0, 0};
+  memcpy(block.data(), req, 8);
+  uk::stampOwner(block.data(), uint32_t(block.size()), 0x01020304);
+  EXPECT_EQ(std::vector<uint8_t>(block.end() - 8, block.end()),
+            (std::vector<uint8_t>{'O', 'W', 'N', 'R', 4, 3, 2, 1}));
+  EXPECT_EQ(uk::takeOwner(block.data(), uint32_t(block.size())), 0x01020304u);
+  EXPECT_EQ(std::vector<uint8_t>(block.end() - 8, block.end()), std::vector<uint8_t>(8, 0));
+  EXPECT_EQ(uk::takeOwner(block.data(), uint32_t(block.size())), 0u) << "read once";
+  // A request whose length word reaches into the stamp's bytes has no stamp.
+  uk::stampOwner(block.data(), uint32_t(block.size()), 7);
+  block[0] = uint8_t((block.size() - 11) & 0xFF);
+  block[1] = uint8_t((block.size() - 11) >> 8);
+  EXPECT_EQ(uk::takeOwner(block.data(), uint32_t(block.size())), 0u);
+  block[0] = uint8_t((block.size() - 12) & 0xFF);
+  block[1] = uint8_t((block.size() - 12) >> 8);
+  EXPECT_EQ(uk::takeOwner(block.data(), uint32_t(block.size())), 7u);
+}
+
+TEST(ChannelOwnerStamp, UnansweredRequestsAreToldFromAnswers) {
+  uint8_t block[16] = {0};
+  for (uint32_t type : {2u, 5u, 6u}) {
+    block[4] = uint8_t(type);
+    EXPECT_TRUE(uk::holdsUnansweredRequest(block)) << type;
+    block[6] = 1;  // the answer to it
+    EXPECT_FALSE(uk::holdsUnansweredRequest(block)) << type;
+    block[6] = 0;
+  }
+  for (uint32_t type : {0u, 1u, 3u, 4u, 7u}) {
+    block[4] = uint8_t(type);
+    EXPECT_FALSE(uk::holdsUnansweredRequest(block)) << type;
+  }
+  block[4] = 0xFF;
+  block[5] = 0xFF;  // the stop request
+  EXPECT_FALSE(uk::holdsUnansweredRequest(block));
+}
+
 TEST(BrokerHandleTable, ValuesAreTaggedSlotNumbersWhateverTheHandleWidth) {
   uk::BrokerHandleTable t;
+  fake::Bus bus;
   // Handles of a 64-bit service lie above 4 GB; the client still gets a 32-bit value.
   const uintptr_t wide = sizeof(uintptr_t) > 4 ? uintptr_t(0x7FF612345678ull) : uintptr_t(0x12345678);
-  uint32_t a = t.add(wide), b = t.add(wide + 8);
+  uint32_t a = t.add(wide, 0, bus), b = t.add(wide + 8, 0, bus);
   ASSERT_NE(a, 0u);
   ASSERT_NE(b, 0u);
   EXPECT_EQ(a & 0xFF, 1u);
   EXPECT_EQ(b & 0xFF, 2u);
   EXPECT_NE(a >> 8, 0u);
   uintptr_t h = 0;
-  ASSERT_TRUE(t.find(a, &h));
+  ASSERT_TRUE(t.find(a, 0, &h));
   EXPECT_EQ(h, wide);
-  ASSERT_TRUE(t.find(b, &h));
+  ASSERT_TRUE(t.find(b, 0, &h));
   EXPECT_EQ(h, wide + 8);
   // The right slot under another tag, slot 0 and slots past the table are refused.
-  EXPECT_FALSE(t.find(a ^ 0x100, &h));
-  EXPECT_FALSE(t.find(a & 0xFFFFFF00u, &h));
-  EXPECT_FALSE(t.find((a & 0xFFFFFF00u) | (uk::BrokerHandleTable::kSlots + 1), &h));
+  EXPECT_FALSE(t.find(a ^ 0x100, 0, &h));
+  EXPECT_FALSE(t.find(a & 0xFFFFFF00u, 0, &h));
+  EXPECT_FALSE(t.find((a & 0xFFFFFF00u) | (uk::BrokerHandleTable::kSlots + 1), 0, &h));
   // A freed slot given out again carries a new tag: the old value stays dead.
   t.remove(a);
-  EXPECT_FALSE(t.find(a, &h));
+  EXPECT_FALSE(t.find(a, 0, &h));
   uint32_t c = 0;
-  for (int i = 0; i < 8 && (c = t.add(wide + 16)) == a; ++i) t.remove(c);
+  for (int i = 0; i < 8 && (c = t.add(wide + 16, 0, bus)) == a; ++i) t.remove(c);
   EXPECT_EQ(c & 0xFF, 1u);
   EXPECT_NE(c, a);
-  EXPECT_FALSE(t.find(a, &h));
+  EXPECT_FALSE(t.find(a, 0, &h));
   EXPECT_EQ(t.count(), 2u);
 }
 
 TEST(BrokerHandleTable, TagsDifferBetweenTables) {
   // Two services (or one restarted) do not hand out the same values.
   std::set<uint32_t> seen;
+  fake::Bus bus;
   for (int i = 0; i < 32; ++i) {
     uk::BrokerHandleTable t;
-    seen.insert(t.add(1));
+    seen.insert(t.add(1, 0, bus));
   }
   EXPECT_GT(seen.size(), 30u);
 }

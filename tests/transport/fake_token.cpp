@@ -295,11 +295,12 @@ int Host::channelCycle(const uint8_t *request, uint32_t reqLen, uint8_t *answerB
   static uint8_t block[kBlockSize];
   memset(block, 0xCC, sizeof block);
   memcpy(block, request, reqLen);
+  if (pid) uk::stampOwner(block, kBlockSize, pid);
   uint32_t type = 0;
   g_reports = &reports;
   bool answered = uk::serveRequest(block, kBlockSize, *serverBus, table, &type, collect);
   g_reports = nullptr;
-  if (!answered) return -1;  // a real client would wait for ever here
+  if (!answered) return -1;  // a real client would give up after the time limit here
   if (tamperAnswer) tamperAnswer(block);
   uint32_t lw = uint32_t(block[0]) | uint32_t(block[1]) << 8 | uint32_t(block[2]) << 16 |
                 uint32_t(block[3]) << 24;

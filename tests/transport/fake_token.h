@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,24 @@ class Bus : public uk::DeviceBus {
   uintptr_t next_ = 0x40;
 };
 
+// The processes of the channel's clients: a process ID is alive until the test ends it; the
+// clock moves only when the test moves it.
+class Watch : public uk::ClientWatch {
+ public:
+  uintptr_t watch(uint32_t pid) override {
+    if (unwatchable.count(pid)) return 0;
+    ++watching;
+    return pid;
+  }
+  bool ended(uintptr_t w) override { return this->endedPids.count(uint32_t(w)) != 0; }
+  void release(uintptr_t) override { --watching; }
+  uint32_t nowMs() override { return now; }
+
+  std::set<uint32_t> endedPids, unwatchable;
+  uint32_t now = 0xFFFF0000u;  // close to wrapping around
+  int watching = 0;            // watches given out and not released
+};
+
 class Host : public uk::Host {
  public:
   bool isNtFamily() override { return nt; }
@@ -107,7 +126,9 @@ class Host : public uk::Host {
   bool brokered = false;
   bool serverUp = true;
   uk::DeviceBus *serverBus = nullptr;
-  uk::BrokerHandleTable table;
+  uint32_t pid = 4242;  // the owner stamp of this client's requests (0: none)
+  Watch watch;
+  uk::BrokerHandleTable table{&watch};
   std::vector<std::string> mutexNames;
   std::vector<Bytes> requests;      // every request as written to the block
   std::vector<Bytes> answers;       // the answer part of every block (length word + 12 + frame)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "uk_test_main.h"
 #include "uk_tokenlib.h"
 
 namespace road {
@@ -121,6 +122,5 @@ inline int childMain(int argc, char **argv) {
   int main(int argc, char **argv) {                      \
     int child = road::childMain(argc, argv);             \
     if (child >= 0) return child;                        \
-    testing::InitGoogleTest(&argc, argv);                \
-    return RUN_ALL_TESTS();                              \
+    return uktest::runAll(&argc, argv);                  \
   }

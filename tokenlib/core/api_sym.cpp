@@ -75,8 +75,10 @@ uint32_t UKAPI zksTokenListDataObject(UK_DEV_INFO *dev, UK_DATA_OBJECT_INFO *obj
 
 uint32_t UKAPI zksTokenWriteDataObject(UK_DEV_INFO *dev, UK_DATA_OBJECT_INFO *obj,
                                        const uint8_t *data, uint32_t len) {
-  // An empty object is never registered.
-  return runQuiet(dev, obj && data && uint8_t(len) != 0, [&](UK_USB_DEV_CTX *c) {
+  // An empty object is never registered. Objects hold at most 255 bytes: a longer length is
+  // refused, never cut to its low byte (which stored part of the data and reported success).
+  return runQuiet(dev, obj && data && len != 0, [&](UK_USB_DEV_CTX *c) {
+    if (len > 255) return uint32_t(UKLR_DATA_LENGTH);
     return uk::dataObjectWrite(c, obj, data, uint8_t(len));
   });
 }

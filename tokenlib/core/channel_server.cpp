@@ -2,8 +2,9 @@
 //
 // The key service runs as the local system account and any process that can open the block (a
 // low-integrity one included) writes requests into it. So the server opens only the CD-ROM or
-// disk interface of a token that is attached right now, acts only on handles it opened itself,
-// and checks every length in the request against its buffers and the block.
+// disk interface of a token that is attached right now, acts only on handles it opened itself and
+// only for the process that asked for them, and checks every length in the request against its
+// buffers and the block.
 #include <ctype.h>
 #include <string.h>
 
@@ -21,16 +22,6 @@ constexpr uint32_t kErrInvalidHandle = 6;     // ERROR_INVALID_HANDLE
 constexpr uint32_t kErrInvalidParameter = 87; // ERROR_INVALID_PARAMETER
 constexpr uint32_t kErrPathTooLong = 206;     // ERROR_FILENAME_EXCED_RANGE
 
-inline uint32_t rd32(const uint8_t *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void wr32(uint8_t *p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
-
 void report(BrokerReport r, const char *text) {
   if (r) r(text);
 }
@@ -42,14 +33,15 @@ bool sameIgnoringCase(const char *a, const char *b) {
 }
 
 void answer(uint8_t *block, uint32_t type, uint32_t lengthWord, uint32_t result) {
-  wr32(block, lengthWord);
-  wr32(block + 4, REDODIV_ANS_BASE + type);
-  wr32(block + 8, result);
+  putLe32(block, lengthWord);
+  putLe32(block + 4, REDODIV_ANS_BASE + type);
+  putLe32(block + 8, result);
 }
 
-void serveConnect(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table) {
-  uint32_t lw = rd32(block);
-  uint32_t pathLen = rd32(block + 8);
+void serveConnect(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table,
+                  uint32_t owner) {
+  uint32_t lw = getLe32(block);
+  uint32_t pathLen = getLe32(block + 8);
   uint32_t result = 0;
   char path[kMaxChannelPath];
   if (pathLen > kMaxChannelPath) {
@@ -64,29 +56,30 @@ void serveConnect(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHand
   uintptr_t handle = 0;
   if (!result) result = bus.open(path, &handle);
   if (!result) {
-    uint32_t value = table.add(handle);
+    uint32_t value = table.add(handle, owner, bus);
     if (!value) {
       bus.close(handle);
       result = kErrTooManyOpen;
     } else {
       answer(block, REDODIV_REQ_CONNECT, 12, 0);
-      wr32(block + 12, value);
+      putLe32(block + 12, value);
       return;
     }
   }
   answer(block, REDODIV_REQ_CONNECT, 8, result);
 }
 
-void serveRead(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table) {
-  uint32_t lw = rd32(block);
-  uint32_t value = rd32(block + 8);
-  uint32_t frameLen = rd32(block + 12);
+void serveRead(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleTable &table,
+               uint32_t owner) {
+  uint32_t lw = getLe32(block);
+  uint32_t value = getLe32(block + 8);
+  uint32_t frameLen = getLe32(block + 12);
   uint32_t result = 0;
   uintptr_t handle = 0;
   if (lw < 12 || frameLen == 0 || frameLen > blockSize - 16 || frameLen > lw - 12 ||
       frameLen > 0xFFFF)
     result = kErrInvalidParameter;
-  else if (!table.find(value, &handle))
+  else if (!table.find(value, owner, &handle))
     result = kErrInvalidHandle;
 
   uint8_t resp[kServerReadLength];
@@ -106,19 +99,19 @@ void serveRead(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHandleT
   }
   if (result) {
     answer(block, REDODIV_REQ_READ, 16, result);
-    wr32(block + 12, moved);
+    putLe32(block + 12, moved);
     return;
   }
   answer(block, REDODIV_REQ_READ, 16 + moved, 0);
-  wr32(block + 12, moved);
+  putLe32(block + 12, moved);
   memcpy(block + 16, resp, moved);
 }
 
-void serveDisconnect(uint8_t *block, DeviceBus &bus, BrokerHandleTable &table) {
-  uint32_t value = rd32(block + 8);
+void serveDisconnect(uint8_t *block, DeviceBus &bus, BrokerHandleTable &table, uint32_t owner) {
+  uint32_t value = getLe32(block + 8);
   uintptr_t handle = 0;
   uint32_t closed = 0;
-  if (rd32(block) >= 8 && table.find(value, &handle)) {
+  if (getLe32(block) >= 8 && table.find(value, owner, &handle)) {
     bus.close(handle);
     table.remove(value);
     closed = 1;
@@ -128,40 +121,86 @@ void serveDisconnect(uint8_t *block, DeviceBus &bus, BrokerHandleTable &table) {
 
 }  // namespace
 
-uint32_t BrokerHandleTable::add(uintptr_t handle) {
-  for (uint32_t i = 0; i < kSlots; ++i) {
-    Slot &s = slots_[i];
-    if (s.used) continue;
-    uint8_t r[3];
-    if (ukcrypto::random(nullptr, 0, r, sizeof r) != ukcrypto::kOk) return 0;
-    uint32_t tag = uint32_t(r[0]) | uint32_t(r[1]) << 8 | uint32_t(r[2]) << 16;
-    if (tag == 0) tag = 1;
-    s = Slot{handle, tag << 8 | (i + 1), true};
-    return s.value;
-  }
-  return 0;
+BrokerHandleTable::~BrokerHandleTable() {
+  // Handles still open belong to the bus and are closed by closeAll; the watches are ours.
+  for (Slot &s : slots_)
+    if (s.used && s.watch && watch_) watch_->release(s.watch);
 }
 
-bool BrokerHandleTable::find(uint32_t value, uintptr_t *handle) const {
+void BrokerHandleTable::free(Slot &s, DeviceBus *bus) {
+  if (bus) bus->close(s.handle);
+  if (s.watch && watch_) watch_->release(s.watch);
+  s = Slot{};
+}
+
+uint32_t BrokerHandleTable::reclaimEnded(DeviceBus &bus) {
+  if (!watch_) return 0;
+  uint32_t n = 0;
+  for (Slot &s : slots_)
+    if (s.used && s.watch && watch_->ended(s.watch)) {
+      free(s, &bus);
+      ++n;
+    }
+  return n;
+}
+
+// With every slot taken: closes the connection unused for the longest time, if it has been idle
+// for kIdleReclaimMs.
+bool BrokerHandleTable::reclaimIdle(DeviceBus &bus) {
+  if (!watch_) return false;
+  uint32_t now = watch_->nowMs();
+  Slot *oldest = nullptr;
+  for (Slot &s : slots_)
+    if (s.used && (!oldest || uint32_t(now - s.lastUse) > uint32_t(now - oldest->lastUse)))
+      oldest = &s;
+  if (!oldest || uint32_t(now - oldest->lastUse) < kIdleReclaimMs) return false;
+  free(*oldest, &bus);
+  return true;
+}
+
+uint32_t BrokerHandleTable::add(uintptr_t handle, uint32_t owner, DeviceBus &bus) {
+  reclaimEnded(bus);
+  Slot *slot = nullptr;
+  for (Slot &s : slots_)
+    if (!s.used) {
+      slot = &s;
+      break;
+    }
+  if (!slot && reclaimIdle(bus))
+    for (Slot &s : slots_)
+      if (!s.used) {
+        slot = &s;
+        break;
+      }
+  if (!slot) return 0;
+  uint8_t r[3];
+  if (ukcrypto::random(nullptr, 0, r, sizeof r) != ukcrypto::kOk) return 0;
+  uint32_t tag = uint32_t(r[0]) | uint32_t(r[1]) << 8 | uint32_t(r[2]) << 16;
+  if (tag == 0) tag = 1;
+  uint32_t index = uint32_t(slot - slots_);
+  uintptr_t w = owner && watch_ ? watch_->watch(owner) : 0;
+  *slot = Slot{handle, w, tag << 8 | (index + 1), owner, watch_ ? watch_->nowMs() : 0, true};
+  return slot->value;
+}
+
+bool BrokerHandleTable::find(uint32_t value, uint32_t owner, uintptr_t *handle) {
   uint32_t slot = value & 0xFF;
   if (slot == 0 || slot > kSlots) return false;
-  const Slot &s = slots_[slot - 1];
-  if (!s.used || s.value != value) return false;
+  Slot &s = slots_[slot - 1];
+  if (!s.used || s.value != value || s.owner != owner) return false;
+  if (watch_) s.lastUse = watch_->nowMs();
   *handle = s.handle;
   return true;
 }
 
 void BrokerHandleTable::remove(uint32_t value) {
   for (Slot &s : slots_)
-    if (s.used && s.value == value) s = Slot{};
+    if (s.used && s.value == value) free(s, nullptr);
 }
 
 void BrokerHandleTable::closeAll(DeviceBus &bus) {
   for (Slot &s : slots_)
-    if (s.used) {
-      bus.close(s.handle);
-      s = Slot{};
-    }
+    if (s.used) free(s, &bus);
 }
 
 uint32_t BrokerHandleTable::count() const {
@@ -201,20 +240,21 @@ bool serveRequest(uint8_t *block, uint32_t blockSize, DeviceBus &bus, BrokerHand
     *type = 0;
     return false;
   }
-  uint32_t t = rd32(block + 4);
+  uint32_t t = getLe32(block + 4);
   *type = t;
+  uint32_t owner = takeOwner(block, blockSize);
   switch (t) {
     case REDODIV_REQ_DISCONNECT:
       report(r, "In REDODIV_REQ_DISCONNECT.\n");
-      serveDisconnect(block, bus, table);
+      serveDisconnect(block, bus, table, owner);
       return true;
     case REDODIV_REQ_CONNECT:
       report(r, "In REDODIV_REQ_CONNECT.\n");
-      serveConnect(block, blockSize, bus, table);
+      serveConnect(block, blockSize, bus, table, owner);
       return true;
     case REDODIV_REQ_READ:
       report(r, "In REDODIV_REQ_READ.\n");
-      serveRead(block, blockSize, bus, table);
+      serveRead(block, blockSize, bus, table, owner);
       return true;
     case REDODIV_REQ_STOP_SERV:
       report(r, "In REDODIV_REQ_STOP_SERV.\n");

@@ -309,8 +309,8 @@ TEST_F(ClientE2E, RegisteredCertificateSignsThroughTheProvider) {
   const char *out = getenv("UK_CLIENT_E2E_OUT");
   std::string dir = out ? out : ".";
   if (!PrepareSignatureFolder(dir)) {
-    GTEST_SKIP() << "the provider is not installed in this prefix: signing through the registered "
-                    "certificate is checked once it is";
+    GTEST_SKIP() << "no provider beside this program: signing through the registered certificate "
+                    "is checked in trees that build it";
   }
   process = Start(L"/min");
   ASSERT_TRUE(WaitFor([&] { return Main() && Block() == Expected(); }));

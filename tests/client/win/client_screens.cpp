@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "../../common/shot_request.h"
 #include "e2e_support.h"
 #include "uk_tokensim_client.h"
 
@@ -20,43 +21,10 @@ namespace {
 
 std::wstring g_dir;
 
-bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Whether a window shows on the screen: the pixel in its client area's centre is no longer the
-// black of a window mapped but not yet painted.
-bool Painted(HWND w) {
-  RECT r;
-  if (!GetClientRect(w, &r)) return false;
-  POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  ClientToScreen(w, &p);
-  HDC screen = GetDC(nullptr);
-  COLORREF c = GetPixel(screen, p.x, p.y);
-  ReleaseDC(nullptr, screen);
-  return c != RGB(0, 0, 0) && c != CLR_INVALID;
-}
-
-// `dialog`, when given, is painted first and then waited for (a modal dialog paints only once
-// its modal loop runs idle).
+// Asks for a picture once the client's window has finished painting: the dialog that shows, if
+// one is given, else the main window.
 bool Shoot(const wchar_t *name, HWND dialog = nullptr) {
-  Sleep(0);
-  // Let the windows finish painting: an empty message round trip to the client's window.
-  HWND main = FindWindowW(L"DEZOda_client_main_dialog", nullptr);
-  DWORD_PTR r;
-  if (dialog) {
-    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-    WaitFor([&] { return Painted(dialog); }, 5000);
-  }
-  if (main) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  std::wstring req = g_dir + L"\\request-" + name, done = g_dir + L"\\done-" + name;
-  DeleteFileW(done.c_str());
-  HANDLE f = CreateFileW(req.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(f);
-  bool ok = WaitFor([&] { return Exists(done); }, 30000);
-  DeleteFileW(done.c_str());
-  fwprintf(stderr, L"%ls: %ls\n", name, ok ? L"taken" : L"no answer");
-  return ok;
+  return shots::Request(g_dir, name, dialog ? dialog : FindWindowW(L"DEZOda_client_main_dialog", nullptr));
 }
 
 // The dialog of the client that takes the input now: a visible, enabled "#32770" window of the

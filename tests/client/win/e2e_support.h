@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../common/win_signature_check.h"
+#include "../../csp/win_registration.h"
 #include "uk_tokenlib.h"
 
 namespace e2e {
@@ -411,12 +412,11 @@ inline bool PrepareToken(const std::string &serial, const char *pin, const std::
 
 // ---- signatures through the provider ------------------------------------------------------------
 
+// The provider of this build, beside this program, registered in the prefix as the setup
+// registers it. False when the tree has no provider.
 inline bool ProviderInstalled() {
-  HKEY key;
-  std::wstring path = std::wstring(L"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\") + kProvider;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  if (GetFileAttributesA(csptest::providerDll().c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  return csptest::registerProvider();
 }
 
 inline bool WriteFileBytes(const std::string &path, const Bytes &b) {
@@ -427,7 +427,7 @@ inline bool WriteFileBytes(const std::string &path, const Bytes &b) {
 }
 
 // The folder an OpenSSL check (verify_signature.sh) reads: emptied of an earlier signature; true
-// when the provider is installed, else a "skipped" marker is left for the check.
+// when the provider is there (and registered), else a "skipped" marker is left for the check.
 inline bool PrepareSignatureFolder(const std::string &dir) {
   CreateDirectoryA(dir.c_str(), nullptr);
   DeleteFileA((dir + "/signature.bin").c_str());

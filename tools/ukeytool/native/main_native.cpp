@@ -82,19 +82,12 @@ class NativePlatform : public ukt::Platform {
     return ukt::writeStream(fopen(path.c_str(), "wb"), data, why);
   }
 
-  bool lockDevices(std::string &why) override {
+  ukt::DeviceLock lockDevices(uint32_t ms, std::string &why) override {
     if (!lock_.valid()) {
       why = std::string("lock file: ") + strerror(lock_.error());
-      return false;
+      return ukt::DeviceLock::Failed;
     }
-    if (!lock_.lock(2000)) {
-      err("Waiting for another program to finish with the token...\n");
-      if (!lock_.lock()) {
-        why = std::string("lock file: ") + strerror(lock_.error());
-        return false;
-      }
-    }
-    return true;
+    return lock_.lock(ms) ? ukt::DeviceLock::Taken : ukt::DeviceLock::Busy;
   }
   void unlockDevices() override { lock_.unlock(); }
   void sleepMs(uint32_t ms) override {

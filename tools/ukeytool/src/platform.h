@@ -12,6 +12,8 @@
 
 namespace ukt {
 
+enum class DeviceLock { Taken, Busy, Failed };
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -36,8 +38,10 @@ class Platform {
                          std::string &why) = 0;
 
   // The device-exclusive mutex that every program holds around a token sequence (created if
-  // absent, waited for without a time limit). lock() returns false when it cannot be had at all.
-  virtual bool lockDevices(std::string &why) = 0;
+  // absent), waited for at most ms milliseconds: Taken (also when its last holder died holding
+  // it), Busy when another program still holds it, Failed (with why) when it cannot be had at
+  // all. The command logic waits in slices and announces a long wait.
+  virtual DeviceLock lockDevices(uint32_t ms, std::string &why) = 0;
   virtual void unlockDevices() = 0;
 
   virtual void sleepMs(uint32_t ms) = 0;

@@ -30,6 +30,12 @@ const size_t kNewPinMin = 6, kNewPinMax = 10;
 const size_t kMaxLabelBytes = 64;        // the client manager's limit
 const size_t kMaxFormatLabelBytes = 63;  // the format stores at most 63
 const size_t kMaxNameChars = 79;         // container names and object names
+// The device-exclusive mutex: a hold shorter than the first wait goes unmentioned; a longer one
+// is announced and waited for in slices (so that Ctrl+C ends it) up to the limit, as long as the
+// token library itself waits for another process's exchange on a device.
+const uint32_t kLockQuietMs = 1000;
+const uint32_t kLockSliceMs = 250;
+const uint32_t kLockLimitMs = 120000;
 
 std::string hex32(uint32_t v) {
   char b[16];
@@ -249,6 +255,7 @@ class Tool {
 
   // ---- session -----------------------------------------------------------------------------
   int begin();
+  int lockDevices();
   int selectToken();
   uint32_t connect(UK_DEV_INFO *d);
   void disconnect();
@@ -320,8 +327,7 @@ int Tool::begin() {
   std::string why;
   if (!pins_.load(why)) return fail(kExitFailed, why);
   pf_.armInterrupt(true);
-  if (!pf_.lockDevices(why)) return fail(kExitFailed, "cannot take the device mutex: " + why);
-  locked_ = true;
+  if (int rc = lockDevices()) return rc;
   memset(devs_, 0, sizeof devs_);
   count_ = kMaxTokens;
   uint32_t rc = zksTokenListDevices(UK_PROJECT_NAME, devs_, &count_);
@@ -329,6 +335,34 @@ int Tool::begin() {
   if (rc != UKLR_OK) return failRc("cannot list the tokens", rc);
   if (count_ > kMaxTokens) count_ = kMaxTokens;
   return kExitOk;
+}
+
+int Tool::lockDevices() {
+  std::string why;
+  DeviceLock r = pf_.lockDevices(kLockQuietMs, why);
+  if (r == DeviceLock::Busy) {
+    pf_.err("ukeytool: waiting for another program using the token...\n");
+    for (uint32_t waited = kLockQuietMs;
+         r == DeviceLock::Busy && !pf_.interrupted() && waited < kLockLimitMs; waited += kLockSliceMs)
+      r = pf_.lockDevices(kLockSliceMs, why);
+  }
+  if (r == DeviceLock::Taken && pf_.interrupted()) {
+    pf_.unlockDevices();
+    r = DeviceLock::Busy;
+  }
+  switch (r) {
+    case DeviceLock::Taken:
+      locked_ = true;
+      return kExitOk;
+    case DeviceLock::Busy:
+      if (pf_.interrupted()) return fail(kExitCancelled, "cancelled; the token was not used");
+      return fail(kExitFailed, "another program is still using the token after " +
+                                   std::to_string(kLockLimitMs / 1000) +
+                                   " seconds; try again when it has finished");
+    case DeviceLock::Failed:
+      break;
+  }
+  return fail(kExitFailed, "cannot take the device mutex: " + why);
 }
 
 uint32_t Tool::connect(UK_DEV_INFO *d) {

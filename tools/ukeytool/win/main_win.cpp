@@ -135,26 +135,23 @@ class WinPlatform : public ukt::Platform {
     return ukt::writeStream(_wfopen(widen(path, CP_UTF8).c_str(), L"wb"), data, why);
   }
 
-  bool lockDevices(std::string &why) override {
+  ukt::DeviceLock lockDevices(uint32_t ms, std::string &why) override {
     if (!mutex_) mutex_ = CreateMutexA(nullptr, FALSE, UK_DEVICE_EXCLUSIVE_MUTEX);
     if (!mutex_) mutex_ = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, UK_DEVICE_EXCLUSIVE_MUTEX);
     if (!mutex_) {
       char b[64];
       snprintf(b, sizeof b, "system error %lu", static_cast<unsigned long>(GetLastError()));
       why = b;
-      return false;
+      return ukt::DeviceLock::Failed;
     }
-    DWORD w = WaitForSingleObject(mutex_, 2000);
-    if (w == WAIT_TIMEOUT) {
-      err("Waiting for another program to finish with the token...\n");
-      w = WaitForSingleObject(mutex_, INFINITE);
-    }
+    DWORD w = WaitForSingleObject(mutex_, ms);
     // An abandoned mutex is owned all the same; its previous holder has ended.
-    if (w != WAIT_OBJECT_0 && w != WAIT_ABANDONED) {
-      why = "wait failed";
-      return false;
-    }
-    return true;
+    if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) return ukt::DeviceLock::Taken;
+    if (w == WAIT_TIMEOUT) return ukt::DeviceLock::Busy;
+    char b[64];
+    snprintf(b, sizeof b, "wait failed, system error %lu", static_cast<unsigned long>(GetLastError()));
+    why = b;
+    return ukt::DeviceLock::Failed;
   }
   void unlockDevices() override {
     if (mutex_) ReleaseMutex(mutex_);
