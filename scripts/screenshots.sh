@@ -35,7 +35,7 @@ display=${UK_SHOT_DISPLAY:-:95}  # another display when several trees take pictu
 
 # name | driver | pictures
 drivers=(
-  "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+  "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice modify-pin modify-admin-pin unlock-pin label format import select-certificate delete-question user-pin"
   "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step3-waiting step4 step3-certificate"
   "update|update_screens.exe|download"
   "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
@@ -91,6 +91,39 @@ for face in "MS Shell Dlg" "MS Shell Dlg 2" "SimSun" "宋体" "楷体" "微软�
   reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei"
 done
 
+# The windows on Wine's virtual desktop that show (mapped, larger than the 1x1 helpers), bottom
+# first, as "id x y" lines.
+desktop_windows() {
+  xwininfo -display "$display" -root -tree 2>/dev/null | awk '
+    /Wine desktop"/ { match($0, /^ */); depth = RLENGTH; inside = 1; next }
+    inside {
+      match($0, /^ */)
+      if (RLENGTH <= depth) { inside = 0; next }
+      if (RLENGTH != depth + 3 || $1 !~ /^0x/) next
+      if ($(NF - 1) ~ /^1x1\+/) next
+      split($NF, at, "+")
+      print $1, at[2], at[3]
+    }' | tac | while read -r id x y; do
+      xwininfo -display "$display" -id "$id" 2>/dev/null | grep -q 'IsViewable' && echo "$id $x $y"
+    done
+}
+
+# grab PNG: the screen as the user sees it. The root window's image leaves some of Wine's
+# windows black (dialogs among them), so each window that shows is laid over it from its own image,
+# in stacking order.
+grab() {
+  xwd -root -silent -display "$display" >"$work/root.xwd" 2>"$work/xwd.log" || return 1
+  local layers=() id x y
+  while read -r id x y; do
+    xwd -id "$id" -silent -display "$display" >"$work/win-$id.xwd" 2>>"$work/xwd.log" || continue
+    layers+=("xwd:$work/win-$id.xwd" -geometry "+$x+$y" -composite)
+  done < <(desktop_windows)
+  convert "xwd:$work/root.xwd" "${layers[@]}" png:"$1"
+  local rc=$?
+  rm -f "$work"/win-*.xwd
+  return $rc
+}
+
 status=0
 for d in "${drivers[@]}"; do
   IFS='|' read -r name driver pictures <<<"$d"
@@ -106,12 +139,16 @@ for d in "${drivers[@]}"; do
     (cd "$bin" && "$wine" explorer /desktop=shots,1024x768 "$driver" "$winedir" "$id" >"$dir/driver.log" 2>&1) &
     runner=$!
     taken=0
-    for _ in $(seq 1200); do   # at most 2 minutes per language
+    for _ in $(seq 2400); do   # at most 4 minutes per language
       for req in "$dir"/request-*; do
         [ -e "$req" ] || continue
         pic=${req##*/request-}
         rm -f "$req"
-        xwd -root -silent -display "$display" | convert xwd:- png:"$out/$name-$tag-$pic.png"
+        # A window that maps or unmaps during the grab fails it (BadMatch): take it again.
+        for _ in 1 2 3 4 5; do
+          grab "$out/$name-$tag-$pic.png" && break
+          sleep 0.2
+        done
         touch "$dir/done-$pic"
         taken=$((taken + 1))
         echo "  $name-$tag-$pic.png"

@@ -1,7 +1,7 @@
 // What the client's portable core needs from the platform: the device-exclusive lock shared with
-// the provider, certificate decoding for display, text conversion in the system code page and
-// the user's certificate store. The Win32 skin implements it with the real interfaces; native
-// tests implement it in-process.
+// the provider, certificate decoding for display, text conversion in the system code page, the
+// user's certificate store and fresh GUIDs. The Win32 skin implements it with the real
+// interfaces; native tests implement it in-process.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -20,6 +20,13 @@ struct CertNames {
   std::wstring notAfter;
 };
 
+// A GUID as the platform makes it.
+struct Guid {
+  uint32_t data1;
+  uint16_t data2, data3;
+  uint8_t data4[8];
+};
+
 class ClientHost {
  public:
   virtual ~ClientHost() = default;
@@ -34,6 +41,8 @@ class ClientHost {
   // The user's "My" store: 0 or an error code.
   virtual uint32_t RegisterCertificate(const TokenCert &cert) = 0;
   virtual uint32_t UnregisterCertificate(const TokenCert &cert) = 0;
+  // A fresh GUID (new containers are named by one).
+  virtual Guid NewGuid() = 0;
 };
 
 // The host of this process (set once at start, before any device is loaded).

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "admin_commands.h"
 #include "client_text.h"
 #include "tree_nodes.h"
 
@@ -35,12 +36,6 @@ CCommand::CCommand(IClientShell &shell, uint32_t bit, CTreeNode *node)
     : shell_(shell), bit_(bit), node_(node), device_(node ? node->GetDevice() : nullptr) {}
 
 namespace {
-
-// The certificate of a certificate node, or null.
-TokenCert *CertOf(CTreeNode *node) {
-  if (!node || node->GetType() != kNodeCertificate) return nullptr;
-  return static_cast<CTreeCertNode *>(node)->Cert();
-}
 
 class CRefreshCommand : public ICommand {
  public:
@@ -136,34 +131,6 @@ class CShowCertificationInfoCommand : public CCommand {
   }
 };
 
-// Commands whose dialogs come with the certificate import and export and the PIN and device
-// administration; until then they leave everything as it is.
-class CDeferredCommand : public CCommand {
- public:
-  using CCommand::CCommand;
-  int Execute() override { return -1; }
-};
-
-class CExportCommand : public CDeferredCommand {
- public:
-  CExportCommand(IClientShell &shell, uint32_t bit, CTreeNode *node)
-      : CDeferredCommand(shell, bit, node), cert_(CertOf(node)) {}
-  TokenCert *Cert() const { return cert_; }
-
- private:
-  TokenCert *cert_;
-};
-
-class CDeleteCommand : public CDeferredCommand {
- public:
-  CDeleteCommand(IClientShell &shell, uint32_t bit, CTreeNode *node)
-      : CDeferredCommand(shell, bit, node), text_(node ? node->GetText() : std::wstring()) {}
-  const std::wstring &Text() const { return text_; }
-
- private:
-  std::wstring text_;
-};
-
 }  // namespace
 
 std::unique_ptr<ICommand> CreateCommand(IClientShell &shell, uint32_t bit, CTreeNode *node) {
@@ -173,17 +140,15 @@ std::unique_ptr<ICommand> CreateCommand(IClientShell &shell, uint32_t bit, CTree
     case kCmdRegister: return std::make_unique<CRegisterCommand>(shell, node, bit);
     case kCmdUnregister: return std::make_unique<CUnregisterCommand>(shell, node, bit);
     case kCmdShowCertificate: return std::make_unique<CShowCertificationInfoCommand>(shell, bit, node);
-    case kCmdExport: return std::make_unique<CExportCommand>(shell, bit, node);
-    case kCmdDelete: return std::make_unique<CDeleteCommand>(shell, bit, node);
-    case kCmdFormat:
-      if (!node || node->GetType() != kNodeToken) return nullptr;
-      return std::make_unique<CDeferredCommand>(shell, bit, node);
     case kCmdModifyPin:
+    case kCmdExport:
     case kCmdImport:
     case kCmdRenameLabel:
+    case kCmdFormat:
+    case kCmdDelete:
     case kCmdUnlock:
     case kCmdModifyAdminPin:
-      return std::make_unique<CDeferredCommand>(shell, bit, node);
+      return CreateAdminCommand(shell, bit, node);
     case kCmdUpdate:
       return std::make_unique<CUpdateSWCommand>(shell);
     default:

@@ -52,6 +52,7 @@ enum BoxStyle : unsigned {
 constexpr int kAnswerOk = 1, kAnswerYes = 6;
 
 class ITask;
+class IAdminUi;
 
 // What commands ask of the main window.
 class IClientShell {
@@ -72,6 +73,8 @@ class IClientShell {
   // Starts the user's software update check on a thread of its own (it says when the client is
   // up to date or the server cannot be reached).
   virtual void StartUpdateCheck() = 0;
+  // The dialogs of PIN and device administration and of certificate import and export.
+  virtual IAdminUi &AdminUi() = 0;
 
  protected:
   ~IClientShell() = default;

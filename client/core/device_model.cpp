@@ -16,26 +16,15 @@ std::wstring Wide(const char *text, size_t len) {
   return Host().FromCodePage(text, n);
 }
 
-// The device lock plus a connection for one sequence of token calls.
-class TokenSession {
- public:
-  TokenSession(CMarvoDevice &d, uint32_t mode) : d_(d) {
-    if (lock_.Held()) connect_ = zksTokenConnect(d.Record(), mode);
-  }
-  ~TokenSession() {
-    if (Ok()) zksTokenDisconnect(d_.Record());
-  }
-  bool Ok() const { return lock_.Held() && connect_ == 0; }
-  // The result that stopped the session from starting (0 with the lock not held).
-  uint32_t Failure() const { return lock_.Held() ? connect_ : 0; }
-
- private:
-  CMarvoDevice &d_;
-  DeviceLock lock_;
-  uint32_t connect_ = 0;
-};
-
 }  // namespace
+
+TokenSession::TokenSession(CMarvoDevice &d, uint32_t mode) : d_(d) {
+  if (lock_.Held()) connect_ = zksTokenConnect(d.Record(), mode);
+}
+
+TokenSession::~TokenSession() {
+  if (Ok()) zksTokenDisconnect(d_.Record());
+}
 
 void SetClientHost(ClientHost *host) { g_host = host; }
 ClientHost &Host() { return *g_host; }

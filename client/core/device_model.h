@@ -160,6 +160,32 @@ class CMarvoDevice : public IDevice {
   // Tells the token the user's language (device lock, connect, disconnect).
   uint32_t SetLanguage(uint32_t langId);
 
+  // PIN and device administration, and the container work of an import. Each operation takes
+  // the device lock, connects (mode 1), selects the PKI application, calls the library and
+  // disconnects; true on result 0. The result stays in LastResult() (0 when the lock was not
+  // obtained); a PIN answer's tries left goes to TriesLeft(). PINs and the label are passed in
+  // the system code page.
+  bool VerifyUserPin(const std::wstring &pin);
+  bool VerifySoPin(const std::wstring &pin);
+  bool ChangeUserPin(const std::wstring &oldPin, const std::wstring &newPin);
+  bool ChangeSoPin(const std::wstring &oldPin, const std::wstring &newPin);
+  bool UnlockUserPin(const std::wstring &soPin, const std::wstring &newUserPin);
+  bool ChangeLabel(const std::wstring &label);
+  bool CreateContainer(UK_CONTAINER_INFO *record);
+  // The position of the listed container named `name` (its record goes to *out), or -1.
+  int FindContainer(const char *name, UK_CONTAINER_INFO *out);
+  bool WriteKeyPair(UK_CONTAINER_INFO *record, const UK_RSA_PUBLIC_KEY &pub,
+                    const UK_RSA_PRIVATE_KEY &pri, uint32_t keySpec);
+  bool WriteCertificate(UK_CONTAINER_INFO *record, const uint8_t *der, size_t len, uint32_t keySpec);
+  bool DeleteContainer(UK_CONTAINER_INFO *record);
+  // The first listed container whose exchange public key has this 1024-bit modulus (its record
+  // goes to *out), or -1.
+  int FindContainerByExchangeModulus(const uint8_t modulus[128], UK_CONTAINER_INFO *out);
+  uint32_t LastResult() const { return lastResult_; }
+  // Ends the PIN verification of the power session (after work that needed a PIN), so that the
+  // token is not left open to other programs; LastResult() is kept.
+  void LogOut();
+
  protected:
   ~CMarvoDevice() override = default;
 
@@ -176,6 +202,24 @@ class CMarvoDevice : public IDevice {
   uint32_t needsPinChange_ = 0;
   int refs_ = 0;
   uint8_t triesLeft_ = 0;
+  uint32_t lastResult_ = 0;
+};
+
+// The device lock plus a connection for one sequence of token calls.
+class TokenSession {
+ public:
+  TokenSession(CMarvoDevice &d, uint32_t mode);
+  ~TokenSession();
+  TokenSession(const TokenSession &) = delete;
+  TokenSession &operator=(const TokenSession &) = delete;
+  bool Ok() const { return lock_.Held() && connect_ == 0; }
+  // The result that stopped the session from starting (0 with the lock not held).
+  uint32_t Failure() const { return lock_.Held() ? connect_ : 0; }
+
+ private:
+  CMarvoDevice &d_;
+  DeviceLock lock_;
+  uint32_t connect_ = 0;
 };
 
 // A reference that releases itself.

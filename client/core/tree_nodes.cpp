@@ -53,6 +53,11 @@ bool CTreeCertNode::Delete() {
   return rc == 0;
 }
 
+TokenCert *CertOf(CTreeNode *node) {
+  if (!node || node->GetType() != kNodeCertificate) return nullptr;
+  return static_cast<CTreeCertNode *>(node)->Cert();
+}
+
 std::wstring TreeItemLabel(const std::wstring &text) {
   return ui::Abbreviate(text, kTreeTextChars, kTreeTextChars);
 }

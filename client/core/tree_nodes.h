@@ -64,6 +64,9 @@ class CTreeCertNode : public CTreeNode {
   DeviceRef device_;  // keeps the certificate's token (and so the certificate) alive
 };
 
+// The certificate of a certificate node; null for any other node.
+TokenCert *CertOf(CTreeNode *node);
+
 // The nodes of the tree in insertion order: for every token a token node (root), then for every
 // container in order and certificate index 0 then 1 a certificate node when the certificate is
 // present. visit(node, isRoot) takes ownership of the node.

@@ -1,6 +1,9 @@
 #include "client_host_win.h"
 
+#include <objbase.h>
 #include <wincrypt.h>
+
+#include <string.h>
 
 #include "device_model.h"
 
@@ -95,6 +98,17 @@ uint32_t WinClientHost::UnregisterCertificate(const TokenCert &cert) {
   return client::UnregisterCertificate(cert.Der(), cert.DerLength());
 }
 
+Guid WinClientHost::NewGuid() {
+  GUID g{};
+  CoCreateGuid(&g);
+  Guid out;
+  out.data1 = g.Data1;
+  out.data2 = g.Data2;
+  out.data3 = g.Data3;
+  memcpy(out.data4, g.Data4, sizeof out.data4);
+  return out;
+}
+
 uint32_t RegisterCertificate(const uint8_t *der, size_t len, const std::wstring &container,
                              uint32_t keySpec) {
   Store store;
@@ -142,6 +156,49 @@ uint32_t UnregisterCertificate(const uint8_t *der, size_t len) {
   }
   CertFreeCertificateContext(ctx);
   return rc;
+}
+
+namespace {
+
+// CRYPTUI_VIEWCERTIFICATE_STRUCTW (MinGW ships no cryptui header or import library).
+struct ViewCertificateStruct {
+  DWORD dwSize;
+  HWND hwndParent;
+  DWORD dwFlags;
+  LPCWSTR szTitle;
+  PCCERT_CONTEXT pCertContext;
+  LPCSTR *rgszPurposes;
+  DWORD cPurposes;
+  void *pCryptProviderData;
+  BOOL fpCryptProviderDataTrustedUsage;
+  DWORD idxSigner;
+  DWORD idxCert;
+  BOOL fCounterSigner;
+  DWORD idxCounterSigner;
+  DWORD cStores;
+  HCERTSTORE *rghStores;
+  DWORD cPropSheetPages;
+  void *rgPropSheetPages;
+  DWORD nStartPage;
+};
+constexpr DWORD kDisableAddToStore = 16;  // CRYPTUI_DISABLE_ADDTOSTORE
+
+}  // namespace
+
+void ShowCertificateViewer(HWND parent, PCCERT_CONTEXT cert) {
+  HMODULE ui = LoadLibraryW(L"cryptui.dll");
+  if (!ui) return;
+  using ViewFn = BOOL(WINAPI *)(const ViewCertificateStruct *, BOOL *);
+  if (auto view = reinterpret_cast<ViewFn>(reinterpret_cast<void *>(GetProcAddress(ui, "CryptUIDlgViewCertificateW")))) {
+    ViewCertificateStruct v{};
+    v.dwSize = sizeof v;
+    v.hwndParent = parent;
+    v.dwFlags = kDisableAddToStore;
+    v.pCertContext = cert;
+    BOOL changed = FALSE;
+    view(&v, &changed);
+  }
+  FreeLibrary(ui);
 }
 
 }  // namespace client

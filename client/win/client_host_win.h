@@ -1,7 +1,8 @@
 // The client's platform on Windows: the device-exclusive mutex, crypt32 for certificate texts
-// and the user's "My" store, the system code page.
+// and the user's "My" store, the certificate viewer, the system code page, GUIDs.
 #pragma once
 #include <windows.h>
+#include <wincrypt.h>
 
 #include "client_host.h"
 #include "ui_kernel_objects.h"
@@ -27,6 +28,7 @@ class WinClientHost : public ClientHost {
   std::string ToCodePage(const std::wstring &text) override;
   uint32_t RegisterCertificate(const TokenCert &cert) override;
   uint32_t UnregisterCertificate(const TokenCert &cert) override;
+  Guid NewGuid() override;
 
  private:
   HANDLE mutex_ = nullptr;
@@ -41,5 +43,9 @@ using ui::CreateSharedMutex;
 uint32_t RegisterCertificate(const uint8_t *der, size_t len, const std::wstring &container,
                              uint32_t keySpec);
 uint32_t UnregisterCertificate(const uint8_t *der, size_t len);
+
+// The system's certificate viewer (cryptui, bound at run time), modal over parent, without the
+// offer to add the certificate to a store.
+void ShowCertificateViewer(HWND parent, PCCERT_CONTEXT cert);
 
 }  // namespace client

@@ -36,28 +36,6 @@ std::wstring ProgramFolder() {
   return slash == std::wstring::npos ? L"" : p.substr(0, slash + 1);
 }
 
-// CryptUIDlgViewCertificateW is bound at run time (MinGW ships no import library for cryptui).
-struct ViewCertificateStruct {
-  DWORD dwSize;
-  HWND hwndParent;
-  DWORD dwFlags;
-  LPCWSTR szTitle;
-  PCCERT_CONTEXT pCertContext;
-  LPCSTR *rgszPurposes;
-  DWORD cPurposes;
-  void *pCryptProviderData;
-  BOOL fpCryptProviderDataTrustedUsage;
-  DWORD idxSigner;
-  DWORD idxCert;
-  BOOL fCounterSigner;
-  DWORD idxCounterSigner;
-  DWORD cStores;
-  HCERTSTORE *rghStores;
-  DWORD cPropSheetPages;
-  void *rgPropSheetPages;
-  DWORD nStartPage;
-};
-constexpr DWORD kDisableAddToStore = 16;
 
 }  // namespace
 
@@ -168,6 +146,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool &) {
   bar_.SetMask(kMaskNoSelection);
   SetStatus(L"");
   SendMessageW(tree_.m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(look_->Font()), FALSE);
+  admin_.Attach(m_hWnd, tree_.m_hWnd, look_);
   Layout();
 
   if (zksTokenEstablishContext() != 0) SetStatus(LangString(kRowLibraryInitFailed));
@@ -710,19 +689,7 @@ void CMainDlg::ViewCertificate(const TokenCert &cert) {
   PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert.Der(),
                                                     DWORD(cert.DerLength()));
   if (!ctx) return;
-  if (HMODULE ui = LoadLibraryW(L"cryptui.dll")) {
-    using ViewFn = BOOL(WINAPI *)(const ViewCertificateStruct *, BOOL *);
-    if (auto view = reinterpret_cast<ViewFn>(reinterpret_cast<void *>(GetProcAddress(ui, "CryptUIDlgViewCertificateW")))) {
-      ViewCertificateStruct v{};
-      v.dwSize = sizeof v;
-      v.hwndParent = m_hWnd;
-      v.dwFlags = kDisableAddToStore;
-      v.pCertContext = ctx;
-      BOOL changed = FALSE;
-      view(&v, &changed);
-    }
-    FreeLibrary(ui);
-  }
+  ShowCertificateViewer(m_hWnd, ctx);
   CertFreeCertificateContext(ctx);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "admin_ui_win.h"
 #include "commands.h"
 #include "device_model.h"
 #include "device_tree.h"
@@ -49,6 +50,7 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   std::wstring SystemMessage(uint32_t code) override;
   void RunTask(ITask &task, const std::wstring &title) override;
   void StartUpdateCheck() override;
+  IAdminUi &AdminUi() override { return admin_; }
 
   void ShowAnimated();
   void HideAnimated();
@@ -114,6 +116,7 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   HANDLE watcher_ = nullptr;
   HANDLE browser_ = nullptr;
   std::vector<HDEVNOTIFY> notifications_;
+  CAdminUi admin_{*this};
 };
 
 }  // namespace client

@@ -10,171 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "../objects/objects_harness.h"
-#include "../tools/cert_maker.h"
-#include "client_host.h"
-#include "client_text.h"
-#include "commands.h"
-#include "device_model.h"
+#include "client_fakes.h"
 #include "shell_logic.h"
-#include "tree_nodes.h"
-
-#include "../common/utf8_text.h"
 
 using namespace client;
+using namespace clienttest;
 
 namespace {
 
-using testtext::Utf8ToWide;
-using testtext::WideToUtf8;
-
-// The platform of the native tests: a lock that can be refused, certificates decoded with
-// OpenSSL, UTF-8 as the code page and an in-memory "My" store keyed by the DER encoding.
-class FakeHost : public ClientHost {
- public:
-  bool LockDevices() override {
-    ++lockCalls;
-    if (!lockAvailable) return false;
-    ++held;
-    return true;
-  }
-  void UnlockDevices() override { --held; }
-  bool DescribeCertificate(const uint8_t *der, size_t len, CertNames *out) override {
-    const unsigned char *p = der;
-    X509 *x = d2i_X509(nullptr, &p, long(len));
-    if (!x) return false;
-    out->subject = Cn(X509_get_subject_name(x));
-    out->issuer = Cn(X509_get_issuer_name(x));
-    out->notBefore = Date(X509_get0_notBefore(x));
-    out->notAfter = Date(X509_get0_notAfter(x));
-    X509_free(x);
-    return true;
-  }
-  std::wstring FromCodePage(const char *text, size_t len) override {
-    return Utf8ToWide(std::string(text, len));
-  }
-  std::string ToCodePage(const std::wstring &text) override { return WideToUtf8(text); }
-  uint32_t RegisterCertificate(const TokenCert &c) override {
-    store[Key(c)] = {c.Container()->Name(), c.KeySpec()};
-    return registerResult;
-  }
-  uint32_t UnregisterCertificate(const TokenCert &c) override {
-    if (unregisterResult) return unregisterResult;
-    return store.erase(Key(c)) ? 0 : 0x80092004u;
-  }
-
-  static std::string Key(const TokenCert &c) {
-    return std::string(reinterpret_cast<const char *>(c.Der()), c.DerLength());
-  }
-  struct Entry {
-    std::wstring container;
-    uint32_t keySpec;
-  };
-  std::map<std::string, Entry> store;
-  bool lockAvailable = true;
-  int held = 0, lockCalls = 0;
-  uint32_t registerResult = 0, unregisterResult = 0;
-
- private:
-  static std::wstring Cn(X509_NAME *n) { return Utf8ToWide(testcert::commonName(n)); }
-  static std::wstring Date(const ASN1_TIME *t) { return Utf8ToWide(testcert::dayText(t, "%04d/%d/%d")); }
-};
-
-// Shell that records what a command shows.
-class RecordingShell : public IClientShell {
- public:
-  void ShowNotice(const std::wstring &t) override { notices.push_back(t); }
-  int MessageBox(const std::wstring &t, unsigned style) override {
-    boxes.push_back(t);
-    styles.push_back(style);
-    return kAnswerOk;
-  }
-  void RefreshDevices() override { ++refreshes; }
-  void StartCheckTool() override { ++checkTools; }
-  void ViewCertificate(const TokenCert &c) override { viewed.push_back(c.Subject()); }
-  std::wstring SystemMessage(uint32_t code) override {
-    return code == 5 ? L"Access is denied.\r\n" : L"";
-  }
-  void RunTask(ITask &t, const std::wstring &) override { t.Run(); }
-  void StartUpdateCheck() override { ++updateChecks; }
-  std::vector<std::wstring> notices, boxes, viewed;
-  std::vector<unsigned> styles;
-  int refreshes = 0, checkTools = 0, updateChecks = 0;
-};
-
-// Token emulators in-process on a bus from which a token can be pulled out.
-class PullableBus : public objtest::SimBus {
- public:
-  bool listUsbInterfaces(char (*paths)[256], uint32_t max, uint32_t *found) override {
-    char all[16][256];
-    uint32_t n = 0;
-    objtest::SimBus::listUsbInterfaces(all, 16, &n);
-    uint32_t k = 0;
-    for (uint32_t i = 0; i < n && k < max; ++i) {
-      bool gone = false;
-      for (auto &s : pulled) gone |= std::string(all[i]).find(s) != std::string::npos;
-      if (!gone) snprintf(paths[k++], 256, "%s", all[i]);
-    }
-    *found = k;
-    return true;
-  }
-  std::set<std::string> pulled;
-};
-
-class ClientModelTest : public uktest::PlatformFixture {
- protected:
-  void SetUp() override {
-    bus_ = std::make_unique<PullableBus>();
-    installPlatform(bus_.get(), true, "uk_client_");
-    SetClientHost(&host);
-    SetLanguageIndex(ui::kEnglish);
-  }
-  void TearDown() override {
-    list.Clear();
-    SetClientHost(nullptr);
-    uktest::PlatformFixture::TearDown();
-  }
-
-  // A formatted token with a label; containers are added with AddContainer.
-  void AddToken(const std::string &serial, const char *label = "ORV-USBKEY") {
-    tokensim::Card &c = bus_->add(serial);
-    c.factoryFormat(objtest::kUserPin, "70361524", 10, 10, label);
-    devs_.push_back(std::make_unique<UK_DEV_INFO>());
-    UK_DEV_INFO *d = devs_.back().get();
-    ASSERT_EQ(0u, connect(d, objtest::usbPathOf(serial)));
-    ASSERT_EQ(0u, zksTokenSelectPkiWorkDF(d, 0));
-  }
-  // A container on the last token with the certificates named (empty: none of that kind).
-  void AddContainer(const char *name, const std::string &exchangeCn, const std::string &signatureCn) {
-    UK_DEV_INFO *d = devs_.back().get();
-    UK_CONTAINER_INFO ci = objtest::namedContainer(name);
-    ASSERT_EQ(0u, zksTokenNewContainer(d, &ci));
-    const std::string cns[2] = {exchangeCn, signatureCn};
-    for (uint32_t spec = 1; spec <= 2; ++spec) {
-      if (cns[spec - 1].empty()) continue;
-      testcert::Made m = testcert::make({{"CN", cns[spec - 1]}}, {{"CN", "ORV Test CA"}},
-                                        "20260102000000Z", "20280304000000Z", 7 + spec);
-      EVP_PKEY_free(m.key);
-      ASSERT_EQ(0u, zksTokenWriteCert(d, &ci, m.der.data(), uint32_t(m.der.size()), spec));
-    }
-  }
-
-  FakeHost host;
-  CDeviceList list;
-  std::unique_ptr<PullableBus> bus_;
-  std::vector<std::unique_ptr<UK_DEV_INFO>> devs_;
-};
-
-struct NodeRow {
-  std::unique_ptr<CTreeNode> node;
-  bool root;
-};
-
-std::vector<NodeRow> Nodes(const CDeviceList &list) {
-  std::vector<NodeRow> out;
-  ForEachTreeNode(list, [&](CTreeNode *n, bool root) { out.push_back({std::unique_ptr<CTreeNode>(n), root}); });
-  return out;
-}
 
 TEST_F(ClientModelTest, TwoContainersWithBothCertificatesGiveFourNodesInContainerOrder) {
   AddToken("UKCLI00001", "My Token");
@@ -459,8 +302,6 @@ TEST(ClientCommands, MasksAllowExactlyTheTabledCommands) {
   EXPECT_FALSE(DispatchCommand(shell, kCmdModifyPin, nullptr));
   EXPECT_TRUE(DispatchCommand(shell, kCmdAutoCheck, nullptr));
   EXPECT_EQ(1, shell.checkTools);
-  EXPECT_TRUE(DispatchCommand(shell, kCmdUpdate, nullptr));
-  EXPECT_EQ(1, shell.updateChecks);
   EXPECT_FALSE(DispatchCommand(shell, 1u << 14, nullptr));
 }
 

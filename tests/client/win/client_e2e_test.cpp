@@ -19,44 +19,10 @@
 #include "uk_tokenlib.h"
 #include "e2e_support.h"
 #include "uk_tokensim_client.h"
-#include "../../csp/win_registration.h"
 
 namespace {
 
 using namespace e2e;
-
-struct StoreEntry {
-  std::wstring container, provider;
-  DWORD type = 0, keySpec = 0;
-  bool found = false;
-  int count = 0;
-};
-
-StoreEntry FindInMy(const std::wstring &subject) {
-  StoreEntry e;
-  HCERTSTORE s = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
-  if (!s) return e;
-  PCCERT_CONTEXT c = nullptr;
-  while ((c = CertEnumCertificatesInStore(s, c))) {
-    wchar_t name[512];
-    CertGetNameStringW(c, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 512);
-    if (subject != name) continue;
-    e.found = true;
-    ++e.count;
-    DWORD size = 0;
-    if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
-      std::vector<BYTE> buf(size);
-      CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size);
-      auto *info = reinterpret_cast<CRYPT_KEY_PROV_INFO *>(buf.data());
-      e.container = info->pwszContainerName ? info->pwszContainerName : L"";
-      e.provider = info->pwszProvName ? info->pwszProvName : L"";
-      e.type = info->dwProvType;
-      e.keySpec = info->dwKeySpec;
-    }
-  }
-  CertCloseStore(s, 0);
-  return e;
-}
 
 void Broadcast(WPARAM event) {
   DEV_BROADCAST_DEVICEINTERFACE_W b{};
@@ -338,100 +304,19 @@ TEST_F(ClientE2E, CertificateChangeSignalRefreshesAndIsReset) {
 }
 
 // With the provider installed: a program that knows only CryptoAPI finds the certificate the
-// client registered, reaches the token's key through it and signs. The provider's PIN dialog is
-// answered as a user would (the PIN typed, OK pressed); the token presses its own button.
-// The provider of this build, beside this program, registered in the prefix as the setup
-// registers it. False when the tree has no provider.
-bool ProviderInstalled() {
-  if (GetFileAttributesA(csptest::providerDll().c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  return csptest::registerProvider();
-}
-
-// Types the PIN into any PIN dialog of this process (an edit control 1002 beside OK) until stopped.
-DWORD WINAPI AnswerPinDialogs(void *stop) {
-  while (!*static_cast<volatile LONG *>(stop)) {
-    for (HWND w = FindWindowW(L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(w, &pid);
-      HWND edit = GetDlgItem(w, 1002);
-      if (pid != GetCurrentProcessId() || !edit || !IsWindowVisible(w)) continue;
-      SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"937260"));
-      SendMessageW(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(w, IDOK)));
-    }
-    Sleep(50);
-  }
-  return 0;
-}
-
-bool WriteFileBytes(const std::string &path, const Bytes &b) {
-  FILE *f = fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = fwrite(b.data(), 1, b.size(), f) == b.size();
-  return fclose(f) == 0 && ok;
-}
-
+// client registered, reaches the token's key through it and signs (see SignThroughStore).
 TEST_F(ClientE2E, RegisteredCertificateSignsThroughTheProvider) {
   const char *out = getenv("UK_CLIENT_E2E_OUT");
   std::string dir = out ? out : ".";
-  CreateDirectoryA(dir.c_str(), nullptr);
-  DeleteFileA((dir + "/signature.bin").c_str());
-  if (!ProviderInstalled()) {
-    WriteFileBytes(dir + "/skipped", {});
+  if (!PrepareSignatureFolder(dir)) {
     GTEST_SKIP() << "no provider beside this program: signing through the registered certificate "
                     "is checked in trees that build it";
   }
-  DeleteFileA((dir + "/skipped").c_str());
   process = Start(L"/min");
   ASSERT_TRUE(WaitFor([&] { return Main() && Block() == Expected(); }));
   ASSERT_TRUE(FindInMy(signatureCn).found);
-
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
-  ASSERT_NE(nullptr, store);
-  PCCERT_CONTEXT cert = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
-                                                   signatureCn.c_str(), nullptr);
-  ASSERT_NE(nullptr, cert);
-  volatile LONG stop = 0;
-  HANDLE answerer = CreateThread(nullptr, 0, AnswerPinDialogs, const_cast<LONG *>(&stop), 0, nullptr);
-  HCRYPTPROV prov = 0;
-  DWORD spec = 0;
-  BOOL mustFree = FALSE;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &spec, &mustFree)) << GetLastError();
-  EXPECT_EQ(DWORD(AT_SIGNATURE), spec);
-  const std::string message = "payment order 42: 100.00 to account 6222";
-  HCRYPTHASH hash = 0;
-  ASSERT_TRUE(CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash));
-  ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE *>(message.data()), DWORD(message.size()), 0));
-  DWORD len = 0;
-  ASSERT_TRUE(CryptSignHashW(hash, spec, nullptr, 0, nullptr, &len)) << GetLastError();
-  Bytes sig(len);
-  ASSERT_TRUE(CryptSignHashW(hash, spec, nullptr, 0, sig.data(), &len)) << GetLastError();
-  sig.resize(len);
-  CryptDestroyHash(hash);
-  if (mustFree) CryptReleaseContext(prov, 0);
-  InterlockedExchange(const_cast<LONG *>(&stop), 1);
-  WaitForSingleObject(answerer, 5000);
-  CloseHandle(answerer);
-
-  // Wine's own provider checks it with the certificate's public key.
-  HCRYPTPROV base = 0;
-  ASSERT_TRUE(CryptAcquireContextW(&base, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-  HCRYPTKEY pub = 0;
-  ASSERT_TRUE(CryptImportPublicKeyInfo(base, X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo, &pub));
-  ASSERT_TRUE(CryptCreateHash(base, CALG_SHA1, 0, 0, &hash));
-  CryptHashData(hash, reinterpret_cast<const BYTE *>(message.data()), DWORD(message.size()), 0);
-  EXPECT_TRUE(CryptVerifySignatureW(hash, sig.data(), DWORD(sig.size()), pub, nullptr, 0));
-  CryptDestroyHash(hash);
-  CryptDestroyKey(pub);
-  CryptReleaseContext(base, 0);
-
-  // For OpenSSL (client_sign_openssl): the message, the signature most significant byte first,
-  // and the certificate.
-  Bytes be(sig.rbegin(), sig.rend());
-  ASSERT_TRUE(WriteFileBytes(dir + "/message.txt", Bytes(message.begin(), message.end())));
-  ASSERT_TRUE(WriteFileBytes(dir + "/certificate.der", Bytes(cert->pbCertEncoded, cert->pbCertEncoded + cert->cbCertEncoded)));
-  ASSERT_TRUE(WriteFileBytes(dir + "/signature.bin", be));
-  CertFreeCertificateContext(cert);
-  CertCloseStore(store, 0);
+  std::string why;
+  EXPECT_TRUE(SignThroughStore(signatureCn, L"937260", AT_SIGNATURE, dir, &why)) << why;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "../../common/shot_request.h"
@@ -20,9 +21,50 @@ namespace {
 
 std::wstring g_dir;
 
-// Asks for a picture once the client's main window has finished painting.
-bool Shoot(const wchar_t *name) {
-  return shots::Request(g_dir, name, FindWindowW(L"DEZOda_client_main_dialog", nullptr));
+// Asks for a picture once the client's window has finished painting: the dialog that shows, if
+// one is given, else the main window.
+bool Shoot(const wchar_t *name, HWND dialog = nullptr) {
+  return shots::Request(g_dir, name, dialog ? dialog : FindWindowW(L"DEZOda_client_main_dialog", nullptr));
+}
+
+// The dialog of the client that takes the input now: a visible, enabled "#32770" window of the
+// process (an owner is disabled while its modal child runs), other than `except`.
+HWND ActiveDialog(DWORD pid, HWND except = nullptr) {
+  HWND found = nullptr;
+  WaitFor([&] {
+    for (HWND w = FindWindowW(L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+      DWORD p = 0;
+      GetWindowThreadProcessId(w, &p);
+      if (p == pid && w != except && IsWindowVisible(w) && IsWindowEnabled(w)) {
+        found = w;
+        return true;
+      }
+    }
+    return false;
+  }, 10000);
+  return found;
+}
+
+// Cancels a dialog and waits until it has gone.
+void Dismiss(HWND dlg, int button = IDCANCEL) {
+  if (!dlg) return;
+  Click(dlg, button);
+  WaitGone(dlg);
+}
+
+// Opens a command of the selected node the way its context menu does (40000 + the command's
+// index), takes the picture of the dialog it shows (after `fill` typed into it) and cancels it.
+void ShootCommand(HWND main, DWORD pid, UINT index, const wchar_t *name,
+                  const std::function<void(HWND)> &fill = nullptr) {
+  PostMessageW(main, WM_COMMAND, 40000 + index, 0);
+  HWND dlg = ActiveDialog(pid);
+  if (!dlg) {
+    fwprintf(stderr, L"%ls: no dialog\n", name);
+    return;
+  }
+  if (fill) fill(dlg);
+  Shoot(name, dlg);
+  Dismiss(dlg);
 }
 
 }  // namespace
@@ -106,6 +148,53 @@ int wmain(int argc, wchar_t **argv) {
     {
       SetCursorPos(5, 5);
       Shoot(L"notice");
+    }
+
+    // The administration dialogs of the token, with a few characters in their PIN fields.
+    // The refresh above built the tree anew: its items are found again.
+    DWORD pid = GetProcessId(process);
+    RemoteTree now(tree);
+    root = now.Next(nullptr, TVGN_ROOT);
+    sig = now.Next(now.Next(root, TVGN_CHILD), TVGN_NEXT);
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(root));
+    auto pins = [](std::initializer_list<int> ids) {
+      return [ids](HWND dlg) {
+        for (int id : ids) Type(GetDlgItem(dlg, id), L"123456");
+      };
+    };
+    ShootCommand(main, pid, 0, L"modify-pin", pins({1001, 1002}));
+    ShootCommand(main, pid, 12, L"modify-admin-pin", pins({1001}));
+    ShootCommand(main, pid, 11, L"unlock-pin", pins({1023}));
+    ShootCommand(main, pid, 8, L"label");
+    ShootCommand(main, pid, 9, L"format");
+    ShootCommand(main, pid, 2, L"import");
+
+    // The certificate list of the user's store (it holds the certificates the client registered),
+    // opened from the import dialog with its second choice.
+    PostMessageW(main, WM_COMMAND, 40000 + 2, 0);
+    if (HWND import = ActiveDialog(pid)) {
+      Click(import, 1043);
+      Click(import, IDOK);
+      if (HWND select = ActiveDialog(pid, import)) {
+        HWND list = GetDlgItem(select, 1055);
+        WaitFor([&] { return SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0; }, 5000);
+        Shoot(L"select-certificate", select);
+        Dismiss(select);
+      }
+      Dismiss(import);
+    }
+
+    // The PIN dialog, as deleting a certificate asks for it (after the question, answered Yes).
+    SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(sig));
+    PostMessageW(main, WM_COMMAND, 40000 + 10, 0);
+    if (HWND ask = ActiveDialog(pid)) {
+      Shoot(L"delete-question", ask);
+      Dismiss(ask, IDYES);
+      if (HWND pin = ActiveDialog(pid, ask)) {
+        Type(GetDlgItem(pin, 1005), L"123");
+        Shoot(L"user-pin", pin);
+        Dismiss(pin);
+      }
     }
     rc = 0;
   }

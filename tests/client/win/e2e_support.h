@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../common/win_signature_check.h"
+#include "../../csp/win_registration.h"
 #include "uk_tokenlib.h"
 
 namespace e2e {
@@ -47,6 +48,136 @@ inline std::string Narrow(const std::vector<std::wstring> &lines) {
     out += std::string(buf) + "|";
   }
   return out;
+}
+
+// The user's "My" store entries of a subject (simple display name): how many, and the key-provider
+// information of the last.
+struct StoreEntry {
+  std::wstring container, provider;
+  DWORD type = 0, keySpec = 0;
+  bool found = false;
+  int count = 0;
+};
+
+inline StoreEntry FindInMy(const std::wstring &subject) {
+  StoreEntry e;
+  HCERTSTORE s = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+  if (!s) return e;
+  PCCERT_CONTEXT c = nullptr;
+  while ((c = CertEnumCertificatesInStore(s, c))) {
+    wchar_t name[512];
+    CertGetNameStringW(c, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 512);
+    if (subject != name) continue;
+    e.found = true;
+    ++e.count;
+    DWORD size = 0;
+    if (CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+      std::vector<BYTE> buf(size);
+      CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, buf.data(), &size);
+      auto *info = reinterpret_cast<CRYPT_KEY_PROV_INFO *>(buf.data());
+      e.container = info->pwszContainerName ? info->pwszContainerName : L"";
+      e.provider = info->pwszProvName ? info->pwszProvName : L"";
+      e.type = info->dwProvType;
+      e.keySpec = info->dwKeySpec;
+    }
+  }
+  CertCloseStore(s, 0);
+  return e;
+}
+
+
+// ---- driving another process's dialogs ---------------------------------------------------------
+
+// The visible dialog (class "#32770") of a process with this title; null when there is none.
+inline HWND FindDialog(DWORD pid, const std::wstring &title) {
+  for (HWND w = FindWindowW(L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+    DWORD p = 0;
+    GetWindowThreadProcessId(w, &p);
+    if (p == pid && IsWindowVisible(w) && Text(w) == title) return w;
+  }
+  return nullptr;
+}
+
+inline HWND WaitDialog(DWORD pid, const std::wstring &title, DWORD ms = 20000) {
+  HWND w = nullptr;
+  WaitFor([&] { return (w = FindDialog(pid, title)) != nullptr; }, ms);
+  return w;
+}
+
+// The text of a message box (its static text control).
+inline std::wstring BoxText(HWND box) { return Text(GetDlgItem(box, 0xFFFF)); }
+
+// The message box of a process captioned `caption`, once it shows.
+inline HWND WaitBox(DWORD pid, const std::wstring &caption, DWORD ms = 20000) {
+  HWND w = nullptr;
+  WaitFor([&] { return (w = FindDialog(pid, caption)) != nullptr && GetDlgItem(w, 0xFFFF); }, ms);
+  return w;
+}
+
+// Types text into a field the way the keyboard does: one WM_CHAR per character, after emptying
+// it (everything selected, then backspace).
+inline void Type(HWND edit, const std::wstring &text) {
+  SendMessageTimeoutW(edit, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, 5000, nullptr);
+  SendMessageTimeoutW(edit, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  for (wchar_t c : text) SendMessageTimeoutW(edit, WM_CHAR, c, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+// Clicks a button of a dialog (the notification a click sends; posted, since the click may open
+// a modal window of its own).
+inline void Click(HWND dlg, int id) {
+  PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+}
+
+// Waits until the window is gone.
+inline bool WaitGone(HWND w, DWORD ms = 20000) {
+  return WaitFor([&] { return !IsWindow(w) || !IsWindowVisible(w); }, ms);
+}
+
+// The visible top-level windows of a process with their controls (class, id, text), one per
+// line: for the message of a failing wait.
+inline BOOL CALLBACK CollectWindow(HWND w, LPARAM list) {
+  reinterpret_cast<std::vector<HWND> *>(list)->push_back(w);
+  return TRUE;
+}
+
+inline std::string DescribeWindows(DWORD pid) {
+  std::vector<std::wstring> lines;
+  for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {
+    DWORD p = 0;
+    GetWindowThreadProcessId(w, &p);
+    if (p != pid || !IsWindowVisible(w)) continue;
+    wchar_t cls[64] = {0};
+    GetClassNameW(w, cls, 64);
+    lines.push_back(std::wstring(cls) + L" \"" + Text(w) + L"\"");
+    std::vector<HWND> kids;
+    EnumChildWindows(w, CollectWindow, reinterpret_cast<LPARAM>(&kids));
+    for (HWND c : kids) {
+      GetClassNameW(c, cls, 64);
+      lines.push_back(L"  " + std::wstring(cls) + L" " + std::to_wstring(GetDlgCtrlID(c)) + L" \"" + Text(c) + L"\"");
+    }
+  }
+  std::string out;
+  for (const auto &l : lines) out += Narrow({l}) + "\n";
+  return out;
+}
+
+// Answers the common file dialog titled `title` with a path, as a user typing it and pressing
+// Enter would.
+inline bool AnswerFileDialog(DWORD pid, const std::wstring &title, const std::wstring &path) {
+  HWND dlg = WaitDialog(pid, title);
+  if (!dlg) return false;
+  HWND edit = nullptr;
+  // The file name box: the edit of combo box 1148 (cmb13; inside a ComboBoxEx32 the edit belongs
+  // to its inner combo box), or edit 1152 (edt1).
+  if (HWND combo = GetDlgItem(dlg, 1148)) {
+    if (HWND inner = FindWindowExW(combo, nullptr, L"ComboBox", nullptr)) combo = inner;
+    edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+  }
+  if (!edit) edit = GetDlgItem(dlg, 1152);
+  if (!edit) return false;
+  SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, nullptr);
+  Click(dlg, IDOK);
+  return WaitGone(dlg);
 }
 
 // Reads tree items of another process through memory allocated in that process.
@@ -276,6 +407,129 @@ inline bool PrepareToken(const std::string &serial, const char *pin, const std::
   CryptReleaseContext(ca, 0);
   zksTokenDisconnect(&dev);
   return true;
+}
+
+
+// ---- signatures through the provider ------------------------------------------------------------
+
+// The provider of this build, beside this program, registered in the prefix as the setup
+// registers it. False when the tree has no provider.
+inline bool ProviderInstalled() {
+  if (GetFileAttributesA(csptest::providerDll().c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  return csptest::registerProvider();
+}
+
+inline bool WriteFileBytes(const std::string &path, const Bytes &b) {
+  FILE *f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = fwrite(b.data(), 1, b.size(), f) == b.size();
+  return fclose(f) == 0 && ok;
+}
+
+// The folder an OpenSSL check (verify_signature.sh) reads: emptied of an earlier signature; true
+// when the provider is there (and registered), else a "skipped" marker is left for the check.
+inline bool PrepareSignatureFolder(const std::string &dir) {
+  CreateDirectoryA(dir.c_str(), nullptr);
+  DeleteFileA((dir + "/signature.bin").c_str());
+  if (!ProviderInstalled()) {
+    WriteFileBytes(dir + "/skipped", {});
+    return false;
+  }
+  DeleteFileA((dir + "/skipped").c_str());
+  return true;
+}
+
+struct PinAnswer {
+  volatile LONG stop;
+  const wchar_t *pin;
+};
+
+// Types the PIN into any PIN dialog of this process (an edit control 1002 beside OK) until stopped.
+inline DWORD WINAPI AnswerPinDialogs(void *p) {
+  PinAnswer *a = static_cast<PinAnswer *>(p);
+  while (!a->stop) {
+    for (HWND w = FindWindowW(L"#32770", nullptr); w; w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      HWND edit = GetDlgItem(w, 1002);
+      if (pid != GetCurrentProcessId() || !edit || !IsWindowVisible(w)) continue;
+      SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(a->pin));
+      SendMessageW(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(w, IDOK)));
+    }
+    Sleep(50);
+  }
+  return 0;
+}
+
+// A program that knows only CryptoAPI signs with the key of the "My" certificate of `subject`
+// through the provider its key-provider information names (the provider's PIN dialog answered
+// with pin, the token pressing its own button); Wine's base provider checks the signature with
+// the certificate's public key, and the message, the signature (most significant byte first) and
+// the certificate go into dir for OpenSSL. False with *why on failure.
+inline bool SignThroughStore(const std::wstring &subject, const wchar_t *pin, DWORD expectedSpec,
+                             const std::string &dir, std::string *why) {
+  auto fail = [&](const char *what) {
+    char buf[160];
+    snprintf(buf, sizeof buf, "%s: 0x%08lx", what, GetLastError());
+    *why = buf;
+    return false;
+  };
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"My");
+  if (!store) return fail("My store");
+  PCCERT_CONTEXT cert = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
+                                                   subject.c_str(), nullptr);
+  bool ok = false;
+  if (!cert) {
+    fail("certificate not in My");
+  } else {
+    PinAnswer answer{0, pin};
+    HANDLE answerer = CreateThread(nullptr, 0, AnswerPinDialogs, &answer, 0, nullptr);
+    HCRYPTPROV prov = 0;
+    DWORD spec = 0;
+    BOOL mustFree = FALSE;
+    HCRYPTHASH hash = 0;
+    const std::string message = "payment order 42: 100.00 to account 6222";
+    Bytes sig;
+    DWORD len = 0;
+    if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &spec, &mustFree)) fail("acquire");
+    else if (spec != expectedSpec) fail("key specification");
+    else if (!CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) ||
+             !CryptHashData(hash, reinterpret_cast<const BYTE *>(message.data()), DWORD(message.size()), 0))
+      fail("hash");
+    else if (!CryptSignHashW(hash, spec, nullptr, 0, nullptr, &len)) fail("signature size");
+    else if (sig.resize(len), !CryptSignHashW(hash, spec, nullptr, 0, sig.data(), &len)) fail("sign");
+    else ok = true;
+    sig.resize(len);
+    if (hash) CryptDestroyHash(hash);
+    if (prov && mustFree) CryptReleaseContext(prov, 0);
+    InterlockedExchange(&answer.stop, 1);
+    WaitForSingleObject(answerer, 5000);
+    CloseHandle(answerer);
+
+    if (ok) {
+      HCRYPTPROV base = 0;
+      HCRYPTKEY pub = 0;
+      ok = CryptAcquireContextW(&base, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+           CryptImportPublicKeyInfo(base, X509_ASN_ENCODING, &cert->pCertInfo->SubjectPublicKeyInfo, &pub) &&
+           CryptCreateHash(base, CALG_SHA1, 0, 0, &hash) &&
+           CryptHashData(hash, reinterpret_cast<const BYTE *>(message.data()), DWORD(message.size()), 0) &&
+           CryptVerifySignatureW(hash, sig.data(), DWORD(sig.size()), pub, nullptr, 0);
+      if (!ok) fail("CryptoAPI verification");
+      if (hash) CryptDestroyHash(hash);
+      if (pub) CryptDestroyKey(pub);
+      if (base) CryptReleaseContext(base, 0);
+    }
+    if (ok) {
+      Bytes be(sig.rbegin(), sig.rend());
+      ok = WriteFileBytes(dir + "/message.txt", Bytes(message.begin(), message.end())) &&
+           WriteFileBytes(dir + "/certificate.der", Bytes(cert->pbCertEncoded, cert->pbCertEncoded + cert->cbCertEncoded)) &&
+           WriteFileBytes(dir + "/signature.bin", be);
+      if (!ok) fail("writing the files");
+    }
+    CertFreeCertificateContext(cert);
+  }
+  CertCloseStore(store, 0);
+  return ok;
 }
 
 }  // namespace e2e
