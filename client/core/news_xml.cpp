@@ -187,6 +187,7 @@ class Parser {
         continue;
       }
       if (Starts("</")) {
+        if (open.empty()) return false;  // a closing tag before any element
         p_ += 2;
         std::string name;
         if (!Name(name)) return false;

@@ -72,7 +72,8 @@ TEST(NewsAnswer, RefusesWhatIsNotWellFormed) {
       "<NewsAcquire><!-- x -- y --></NewsAcquire>", "<NewsAcquire>\xC0\xAF</NewsAcquire>",
       "<NewsAcquire>\xED\xA0\x80</NewsAcquire>", "<NewsAcquire>]]></NewsAcquire>",
       "<!DOCTYPE NewsAcquire [<!ENTITY a 'aaaa'>]><NewsAcquire>&a;</NewsAcquire>",
-      "<NewsAcquire><![CDATA[open</NewsAcquire>", "<NewsAcquire x='<'/>"};
+      "<NewsAcquire><![CDATA[open</NewsAcquire>", "<NewsAcquire x='<'/>",
+      "</b>]2<News><a>t</a></News></NewsAcquire>"};
   for (const char *b : bad) {
     std::vector<NewsAnswerItem> items;
     EXPECT_FALSE(ParseNewsAnswer(b, items)) << b;
