@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the client manager's artwork: header, footer and notice bitmaps, the program icon and
-the icons of the command bar and the device tree. Pure Python (no imaging library): shapes are
-signed-distance functions rendered with 4x4 supersampling; output is written as BMP and ICO.
+"""Draws the client manager's artwork: header, footer and notice bitmaps, the program icon, the
+icons of the command bar and the device tree, and the news popups' backgrounds and animations. Pure Python (no imaging library): shapes are
+signed-distance functions rendered with 4x4 supersampling; output is written as BMP, ICO and GIF.
 
     python3 scripts/make_artwork.py [OUTPUT_DIR]     (default: client/art)
 
@@ -136,6 +136,50 @@ def write_bmp(path, cv):
     info = struct.pack('<IiiHHIIiiII', 40, cv.w, cv.h, 1, 24, 0, len(data), 2835, 2835, 0, 0)
     with open(path, 'wb') as f:
         f.write(header + info + data)
+
+
+def write_gif(path, frames, delay_cs=10):
+    """GIF89a of one or more frames (looping), colours on a 6x6x6 cube; pixels with alpha below
+    128 are transparent (index 216). LZW codes are kept at 9 bits by a clear code every 254
+    pixels, which needs no dictionary."""
+    w, h = frames[0].w, frames[0].h
+    palette = bytearray()
+    for r in range(6):
+        for g in range(6):
+            for b in range(6):
+                palette += bytes((r * 51, g * 51, b * 51))
+    palette += b'\0' * (768 - len(palette))
+    out = bytearray(b'GIF89a' + struct.pack('<HHBBB', w, h, 0xF7, 0, 0) + palette)
+    if len(frames) > 1:
+        out += b'\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00'
+    for cv in frames:
+        out += b'\x21\xf9\x04' + struct.pack('<BHBB', 0x09, delay_cs, 216, 0)
+        out += b'\x2c' + struct.pack('<HHHHB', 0, 0, w, h, 0)
+        idx = [216 if p[3] < 128 else (round(p[0] / 51) * 36 + round(p[1] / 51) * 6 + round(p[2] / 51))
+               for p in cv.px]
+        codes = []
+        for i in range(0, len(idx), 254):
+            codes.append(256)
+            codes.extend(idx[i:i + 254])
+        codes.append(257)
+        bits, nbits, data = 0, 0, bytearray()
+        for c in codes:
+            bits |= c << nbits
+            nbits += 9
+            while nbits >= 8:
+                data.append(bits & 0xFF)
+                bits >>= 8
+                nbits -= 8
+        if nbits:
+            data.append(bits & 0xFF)
+        out += b'\x08'
+        for i in range(0, len(data), 255):
+            chunk = data[i:i + 255]
+            out += bytes((len(chunk),)) + chunk
+        out += b'\x00'
+    out += b'\x3b'
+    with open(path, 'wb') as f:
+        f.write(out)
 
 
 def icon_image(cv):
@@ -344,6 +388,54 @@ def notice():
     return cv
 
 
+# ---- news popups ----------------------------------------------------------------------------
+
+NEWS_PANEL = (205, 213, 224)
+
+
+def news_background(w, h):
+    """A rounded panel on pure red (cut away by the window region), with a title band."""
+    cv = Canvas(w, h, (255, 0, 0, 255))
+    panel = rrect(0.0, 0.0, w, h, 8)
+    cv.fill(panel, (238, 242, 248), 1, 1)
+    cv.fill(lambda x, y: max(panel(x, y), y - 24), (64, 112, 170), 1, 1)
+    cv.fill(minus(panel, rrect(1.5, 1.5, w - 1.5, h - 1.5, 7)), (110, 140, 180), 1, 1)
+    for p in cv.px:
+        if p[:3] != [255, 0, 0] and p[0] > 200 and p[1] < 80 and p[2] < 80:
+            p[0], p[1], p[2] = 255, 0, 0
+    return cv
+
+
+def spinner_frames(n=8, size=48):
+    frames = []
+    for k in range(n):
+        cv = Canvas(size, size, NEWS_PANEL + (255,))
+        for i in range(n):
+            a = 2 * math.pi * i / n
+            shade = 90 + int(140 * ((i - k) % n) / n)
+            cv.fill(circle(0.5 + 0.32 * math.cos(a), 0.5 + 0.32 * math.sin(a), 0.08),
+                    (shade, shade + 10 if shade < 245 else 255, 255))
+        frames.append(cv)
+    return frames
+
+
+def news_placeholder(size=48):
+    cv = Canvas(size, size, NEWS_PANEL + (255,))
+    cv.fill(rrect(0.12, 0.22, 0.88, 0.78, 0.06), (250, 252, 255))
+    cv.fill(minus(rrect(0.12, 0.22, 0.88, 0.78, 0.06), rrect(0.16, 0.26, 0.84, 0.74, 0.04)), (64, 112, 170))
+    for y in (0.36, 0.48, 0.60):
+        cv.fill(seg(0.24, y, 0.76, y, 0.05), (64, 112, 170))
+    return cv
+
+
+def close_mark(hover, size=14):
+    cv = Canvas(size, size, (64, 112, 170, 255))
+    if hover:
+        cv.fill(circle(0.5, 0.5, 0.48), (220, 70, 60))
+    cv.fill(union(seg(0.28, 0.28, 0.72, 0.72, 0.14), seg(0.72, 0.28, 0.28, 0.72, 0.14)), (255, 255, 255))
+    return cv
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..', 'client', 'art')
     os.makedirs(out, exist_ok=True)
@@ -359,6 +451,12 @@ def main():
     for rid, fn in tree.items():
         write_ico(os.path.join(out, 'tree%d.ico' % rid), icon(fn, (24, 32)))
     write_ico(os.path.join(out, 'hover207.ico'), [hover_image()])
+    write_bmp(os.path.join(out, 'newspop262.bmp'), news_background(240, 150))
+    write_bmp(os.path.join(out, 'newspop264.bmp'), news_background(240, 214))
+    write_gif(os.path.join(out, 'loading258.gif'), spinner_frames())
+    write_gif(os.path.join(out, 'nopic260.gif'), [news_placeholder()])
+    write_gif(os.path.join(out, 'close266.gif'), [close_mark(False)])
+    write_gif(os.path.join(out, 'close267.gif'), [close_mark(True)])
 
 
 if __name__ == '__main__':
