@@ -412,12 +412,12 @@ class CNewsPopMultShow : public CNewsPopBase<CNewsPopMultShow> {
       ins.item.mask = TVIF_TEXT;
       std::wstring title = i.title;
       ins.item.pszText = &title[0];
-      HTREEITEM root = TreeView_InsertItem(tree, &ins);
+      HTREEITEM root = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
       if (!first) first = root;
       std::wstring content = i.content.empty() ? NewsPopupContent(L"") : i.content;
       ins.hParent = root;
       ins.item.pszText = &content[0];
-      TreeView_InsertItem(tree, &ins);
+      SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
     }
     if (first) TreeView_Expand(tree, first, TVE_EXPAND);
     return FALSE;
@@ -436,7 +436,7 @@ class CNewsPopMultShow : public CNewsPopBase<CNewsPopMultShow> {
     tv.hItem = parent;
     tv.pszText = text;
     tv.cchTextMax = int(kNewsMaxTextLength + 1);
-    TreeView_GetItem(h->hwndFrom, &tv);
+    SendMessageW(h->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
     for (const NewsItem &i : data_.items) {
       if (i.title != text) continue;
       Report(i);

@@ -70,6 +70,11 @@ def scenario(name, command, parameter, host):
             items = [item("You won a prize", cls="key-%s-1" % parameter, cursor="1"),
                      item("Second prize", cls="key-%s-2" % parameter, cursor="2")]
         return 200, answer(items).encode()
+    if name == "more":
+        items = [item("Card fee waived", link="https://127.0.0.1/fees", cursor="104",
+                      pic="http://%s/pic/ok.gif" % host,
+                      content="The annual card fee is waived for customers who sign with the UKey.")]
+        return 200, answer(items).encode()
     if name == "twelve":
         return 200, answer([item("n%d" % i, cursor=str(i)) for i in range(12, 0, -1)]).encode()
     if name == "six":
