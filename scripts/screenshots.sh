@@ -34,6 +34,7 @@ display=:95
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
+  "news|news_screens.exe|multiple single"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")
@@ -50,6 +51,7 @@ cleanup() {
     "$wine" reg delete 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /f >/dev/null 2>&1 || true
   fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  bash "$top/tests/client/news/news-fixture.sh" stop "$work/news" || true
   DISPLAY=$display "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
   bash "$top/tests/uicommon/xvfb-fixture.sh" stop "$display" "$work/xvfb"
   rm -rf "$work"
@@ -67,6 +69,10 @@ export DISPLAY=$display
 "$sim" serve --state "$work/tokens" --port 0 --port-file "$work/port" >"$work/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+
+# The local news server of the news pictures (the driver names it as the bank's web server).
+bash "$top/tests/client/news/news-fixture.sh" start "$work/news" >/dev/null
+export UK_NEWS_PORT_FILE="Z:$work/news/port" http_proxy= no_proxy=127.0.0.1
 
 reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
 previous=$("$wine" reg query 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken 2>/dev/null |

@@ -34,8 +34,45 @@ def gif(size):
     return head + b"".join(parts) + image + b"\x3b"
 
 
+def picture_gif(w=64, h=64):
+    """A w x h GIF of a blue sky over a green field with a sun (9-bit LZW codes, a clear code
+    every 254 pixels: no dictionary needed)."""
+    palette = bytes((90, 150, 220, 60, 160, 80, 250, 210, 60, 255, 255, 255)) + b"\0" * (768 - 12)
+    out = bytearray(b"GIF89a" + bytes((w, 0, h, 0, 0xF7, 0, 0)) + palette)
+    out += b"\x2c" + bytes((0, 0, 0, 0, w, 0, h, 0, 0))
+    px = []
+    for y in range(h):
+        for x in range(w):
+            if (x - 46) ** 2 + (y - 18) ** 2 < 100:
+                px.append(2)
+            elif y > 44 - (x // 8) % 3:
+                px.append(1)
+            else:
+                px.append(0)
+    codes = []
+    for i in range(0, len(px), 254):
+        codes.append(256)
+        codes.extend(px[i:i + 254])
+    codes.append(257)
+    bits = nbits = 0
+    data = bytearray()
+    for c in codes:
+        bits |= c << nbits
+        nbits += 9
+        while nbits >= 8:
+            data.append(bits & 0xFF)
+            bits >>= 8
+            nbits -= 8
+    if nbits:
+        data.append(bits & 0xFF)
+    out += b"\x08"
+    for i in range(0, len(data), 255):
+        out += bytes((len(data[i:i + 255]),)) + data[i:i + 255]
+    return bytes(out + b"\x00\x3b")
+
+
 PICTURES = {
-    "ok.gif": gif(2000),
+    "ok.gif": picture_gif(),
     "small.gif": gif(100),
     "notimage.gif": b"<html><body>" + b"x" * 2000 + b"</body></html>",
     "big.gif": gif(3 << 20),
