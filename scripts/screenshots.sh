@@ -8,7 +8,7 @@
 #
 # Environment: UK_WIN_TREE (default build/win64 when it exists, else build/win), WINEPREFIX
 # (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_LANGUAGE
-# (one of the languages only, e.g. "zh-CN 2052"). Do not run it while the Windows tests run: it
+# (one of the languages only, e.g. "zh-CN 2052"), UK_SHOT_DISPLAY (the X display, default :95). Do not run it while the Windows tests run: it
 # points the prefix's "VirtualToken" setting at its own emulator (and back afterwards).
 #
 # Adding a program: write a driver in its tests (see tests/client/win/client_screens.cpp) and a
@@ -29,12 +29,13 @@ export WINEPREFIX=$(readlink -f "$prefix") WINEDEBUG=-all
 bin=$top/$tree/bin
 sim=$top/build/native/bin/tokensim
 out=$top/docs/screenshots
-display=:95
+display=${UK_SHOT_DISPLAY:-:95}
 
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
   "news|news_screens.exe|multiple single"
+  "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")

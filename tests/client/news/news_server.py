@@ -14,6 +14,7 @@ import http.server
 import os
 import socketserver
 import sys
+import tempfile
 import threading
 import urllib.parse
 
@@ -34,41 +35,18 @@ def gif(size):
     return head + b"".join(parts) + image + b"\x3b"
 
 
-def picture_gif(w=64, h=64):
-    """A w x h GIF of a blue sky over a green field with a sun (9-bit LZW codes, a clear code
-    every 254 pixels: no dictionary needed)."""
-    palette = bytes((90, 150, 220, 60, 160, 80, 250, 210, 60, 255, 255, 255)) + b"\0" * (768 - 12)
-    out = bytearray(b"GIF89a" + bytes((w, 0, h, 0, 0xF7, 0, 0)) + palette)
-    out += b"\x2c" + bytes((0, 0, 0, 0, w, 0, h, 0, 0))
-    px = []
-    for y in range(h):
-        for x in range(w):
-            if (x - 46) ** 2 + (y - 18) ** 2 < 100:
-                px.append(2)
-            elif y > 44 - (x // 8) % 3:
-                px.append(1)
-            else:
-                px.append(0)
-    codes = []
-    for i in range(0, len(px), 254):
-        codes.append(256)
-        codes.extend(px[i:i + 254])
-    codes.append(257)
-    bits = nbits = 0
-    data = bytearray()
-    for c in codes:
-        bits |= c << nbits
-        nbits += 9
-        while nbits >= 8:
-            data.append(bits & 0xFF)
-            bits >>= 8
-            nbits -= 8
-    if nbits:
-        data.append(bits & 0xFF)
-    out += b"\x08"
-    for i in range(0, len(data), 255):
-        out += bytes((len(data[i:i + 255]),)) + data[i:i + 255]
-    return bytes(out + b"\x00\x3b")
+def picture_gif(size=64):
+    """A picture for the single popup: a sun over a field, drawn by the artwork script."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts"))
+    import make_artwork as art
+    cv = art.Canvas(size, size, (90, 150, 220, 255))
+    cv.fill(lambda x, y: y - 0.68 - 0.04 * art.math.sin(x * 9), (60, 160, 80))
+    cv.fill(art.circle(0.72, 0.28, 0.14), (250, 210, 60))
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "p.gif")
+        art.write_gif(path, size, size, [(cv, 0, 0, 0, 1)], b"news test picture")
+        with open(path, "rb") as f:
+            return f.read()
 
 
 PICTURES = {

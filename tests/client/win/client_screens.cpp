@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../../common/shot_request.h"
 #include "e2e_support.h"
 #include "uk_tokensim_client.h"
 
@@ -19,23 +20,9 @@ namespace {
 
 std::wstring g_dir;
 
-bool Exists(const std::wstring &p) { return GetFileAttributesW(p.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
+// Asks for a picture once the client's main window has finished painting.
 bool Shoot(const wchar_t *name) {
-  Sleep(0);
-  // Let the windows finish painting: an empty message round trip to the client's window.
-  HWND main = FindWindowW(L"DEZOda_client_main_dialog", nullptr);
-  DWORD_PTR r;
-  if (main) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  std::wstring req = g_dir + L"\\request-" + name, done = g_dir + L"\\done-" + name;
-  DeleteFileW(done.c_str());
-  HANDLE f = CreateFileW(req.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(f);
-  bool ok = WaitFor([&] { return Exists(done); }, 30000);
-  DeleteFileW(done.c_str());
-  fwprintf(stderr, L"%ls: %ls\n", name, ok ? L"taken" : L"no answer");
-  return ok;
+  return shots::Request(g_dir, name, FindWindowW(L"DEZOda_client_main_dialog", nullptr));
 }
 
 }  // namespace
