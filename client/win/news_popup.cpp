@@ -1,7 +1,8 @@
 #include "news_popup.h"
 
 #include <commctrl.h>
-#include <olectl.h>
+
+#include <algorithm>
 #include <process.h>
 #include <shellapi.h>
 
@@ -9,6 +10,7 @@
 #include "news_center.h"
 #include "news_net.h"
 #include "resource.h"
+#include "picture_ex_wnd.h"
 #include "ui_window.h"
 
 namespace client {
@@ -23,74 +25,35 @@ constexpr COLORREF kPanelColor = RGB(205, 213, 224);
 constexpr int kPictureMax = 85;
 const wchar_t kFace[] = L"\u5b8b\u4f53";  // 宋体
 
-// A still picture (the first frame of a GIF, or a JPEG, BMP or PNG the system can read) from a
-// "GIF" resource or a file, drawn within 85 x 85 pixels with its aspect ratio kept.
-// The animated picture window takes this place when it joins the client; until then the
-// animations show their first frame.
-class CNewsPicture {
- public:
-  ~CNewsPicture() { Reset(); }
-  bool LoadResource(UINT id) {
-    HRSRC r = FindResourceW(ui::ThisModule(), MAKEINTRESOURCEW(id), L"GIF");
-    HGLOBAL g = r ? ::LoadResource(ui::ThisModule(), r) : nullptr;
-    const DWORD size = r ? SizeofResource(ui::ThisModule(), r) : 0;
-    return g && size && LoadBytes(LockResource(g), size);
+// A picture file of the cache in movable global memory, for the animated picture window; the
+// block stays with the caller while the window shows it. Null for anything that is not a picture.
+HGLOBAL ReadPictureFile(const std::wstring &path, DWORD &size) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER length{};
+  HGLOBAL mem = nullptr;
+  if (GetFileSizeEx(f, &length) && length.QuadPart > 0 && length.QuadPart <= LONGLONG(kNewsMaxPictureBytes)) {
+    size = DWORD(length.QuadPart);
+    mem = GlobalAlloc(GMEM_MOVEABLE, size);
+    void *p = mem ? GlobalLock(mem) : nullptr;
+    DWORD got = 0;
+    const bool ok = p && ReadFile(f, p, size, &got, nullptr) && got == size &&
+                    LooksLikePicture(static_cast<const uint8_t *>(p), size);
+    if (p) GlobalUnlock(mem);
+    if (!ok && mem) GlobalFree(mem), mem = nullptr;
   }
-  bool LoadFile(const std::wstring &path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER size{};
-    std::string bytes;
-    if (GetFileSizeEx(f, &size) && size.QuadPart > 0 && size.QuadPart <= LONGLONG(kNewsMaxPictureBytes)) {
-      bytes.resize(size_t(size.QuadPart));
-      DWORD got = 0;
-      if (!ReadFile(f, &bytes[0], DWORD(bytes.size()), &got, nullptr) || got != bytes.size()) bytes.clear();
-    }
-    CloseHandle(f);
-    if (!LooksLikePicture(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size())) return false;
-    return LoadBytes(bytes.data(), bytes.size());
-  }
-  void Draw(HDC dc, const RECT &box) const {
-    if (!picture_) return;
-    OLE_XSIZE_HIMETRIC hw = 0;
-    OLE_YSIZE_HIMETRIC hh = 0;
-    picture_->get_Width(&hw);
-    picture_->get_Height(&hh);
-    // HIMETRIC to pixels, then limited to 85 x 85 with the aspect ratio kept.
-    int w = MulDiv(hw, GetDeviceCaps(dc, LOGPIXELSX), 2540), h = MulDiv(hh, GetDeviceCaps(dc, LOGPIXELSY), 2540);
-    if (w <= 0 || h <= 0) return;
-    if (w > kPictureMax || h > kPictureMax) {
-      if (w >= h) h = MulDiv(h, kPictureMax, w), w = kPictureMax;
-      else w = MulDiv(w, kPictureMax, h), h = kPictureMax;
-    }
-    const int x = box.left + (box.right - box.left - w) / 2, y = box.top + (box.bottom - box.top - h) / 2;
-    picture_->Render(dc, x, y + h, w, -h, 0, 0, hw, hh, nullptr);
-  }
+  CloseHandle(f);
+  return mem;
+}
 
- private:
-  bool LoadBytes(const void *data, size_t size) {
-    Reset();
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!mem) return false;
-    void *p = GlobalLock(mem);
-    memcpy(p, data, size);
-    GlobalUnlock(mem);
-    IStream *stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream))) {
-      GlobalFree(mem);
-      return false;
-    }
-    const HRESULT hr = OleLoadPicture(stream, LONG(size), FALSE, IID_IPicture, reinterpret_cast<void **>(&picture_));
-    stream->Release();
-    if (FAILED(hr)) picture_ = nullptr;
-    return picture_ != nullptr;
-  }
-  void Reset() {
-    if (picture_) picture_->Release();
-    picture_ = nullptr;
-  }
-  IPicture *picture_ = nullptr;
-};
+// Centres a picture window in a box.
+void CentreIn(HWND picture, const RECT &box) {
+  RECT r;
+  GetWindowRect(picture, &r);
+  const int w = std::min<int>(r.right - r.left, box.right - box.left), h = std::min<int>(r.bottom - r.top, box.bottom - box.top);
+  SetWindowPos(picture, nullptr, box.left + (box.right - box.left - w) / 2, box.top + (box.bottom - box.top - h) / 2, w,
+               h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 HFONT MakeFont(int pixels, bool bold) {
   return CreateFontW(-pixels, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
@@ -129,8 +92,7 @@ class CNewsPopBase : public ui::CDialogImpl<T> {
     if (HRGN region = RegionWithoutRed()) SetWindowRgn(w, region, FALSE);
     SetLayeredWindowAttributes(w, 0, kAlphaAway, LWA_ALPHA);
     SetWindowPos(GetDlgItem(w, IDC_NEWS_CLOSE), nullptr, width_ - 22, 5, 14, 14, SWP_NOZORDER);
-    closeMark_.LoadResource(IDR_GIF_CLOSE);
-    closeHover_.LoadResource(IDR_GIF_CLOSE_HOVER);
+    if (close_.Subclass(GetDlgItem(w, IDC_NEWS_CLOSE))) ShowCloseMark(false);
     SetTimer(w, kTimerLife, 60000, nullptr);
     SetTimer(w, fadeTimer_, UINT(data_.seconds) * 1000, nullptr);
   }
@@ -174,10 +136,16 @@ class CNewsPopBase : public ui::CDialogImpl<T> {
     DrawTextW(dc, LangString(215), -1, &band, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     SelectObject(dc, oldFont);
     DeleteObject(font);
-    RECT close;
-    GetWindowRect(GetDlgItem(Wnd(), IDC_NEWS_CLOSE), &close);
-    MapWindowPoints(nullptr, Wnd(), reinterpret_cast<POINT *>(&close), 2);
-    (overClose_ ? closeHover_ : closeMark_).Draw(dc, close);
+  }
+
+  // The close mark: GIF 266, and 267 while the cursor is on it.
+  void ShowCloseMark(bool hover) {
+    close_.Stop();
+    close_.UnLoad();
+    if (close_.Load(ui::ThisModule(), MAKEINTRESOURCEW(hover ? IDR_GIF_CLOSE_HOVER : IDR_GIF_CLOSE), L"GIF")) {
+      close_.SetBkColor(RGB(64, 112, 170));
+      close_.Draw();
+    }
   }
 
   LRESULT OnPaint(UINT, WPARAM, LPARAM, bool &) {
@@ -234,10 +202,7 @@ class CNewsPopBase : public ui::CDialogImpl<T> {
     const bool close = id == IDC_NEWS_CLOSE;
     if (close != overClose_) {
       overClose_ = close;
-      RECT r;
-      GetWindowRect(GetDlgItem(Wnd(), IDC_NEWS_CLOSE), &r);
-      MapWindowPoints(nullptr, Wnd(), reinterpret_cast<POINT *>(&r), 2);
-      InvalidateRect(Wnd(), &r, FALSE);
+      ShowCloseMark(close);
     }
     SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(static_cast<T *>(this)->HandOver(id) ? 32649 : 32512)));  // hand, arrow
     return TRUE;
@@ -261,7 +226,7 @@ class CNewsPopBase : public ui::CDialogImpl<T> {
   HBITMAP bitmap_ = nullptr;
   int width_ = 0, height_ = 0;
   bool tracking_ = false, overClose_ = false;
-  CNewsPicture closeMark_, closeHover_;
+  ui::CPictureExWnd close_;
 };
 
 // ---- one item ----------------------------------------------------------------------------
@@ -276,6 +241,7 @@ class CNewsPopShow : public CNewsPopBase<CNewsPopShow> {
   ~CNewsPopShow() override {
     if (titleFont_) DeleteObject(titleFont_);
     if (textFont_) DeleteObject(textFont_);
+    if (pictureFile_) GlobalFree(pictureFile_);
   }
   static const Map &GetMessageMap() {
     static const Map map = {
@@ -297,13 +263,9 @@ class CNewsPopShow : public CNewsPopBase<CNewsPopShow> {
   }
   void Paint(HDC dc) {
     PaintFrame(dc);
-    RECT box;
-    GetWindowRect(GetDlgItem(m_hWnd, IDC_NEWS_PICTURE), &box);
-    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT *>(&box), 2);
     HBRUSH panel = CreateSolidBrush(kPanelColor);
-    FillRect(dc, &box, panel);
+    FillRect(dc, &pictureBox_, panel);
     DeleteObject(panel);
-    picture_.Draw(dc, box);
   }
   bool HandOver(int id) const { return id == IDC_NEWS_TITLE || id == IDC_NEWS_CONTENT || id == IDC_NEWS_CLOSE; }
 
@@ -321,21 +283,31 @@ class CNewsPopShow : public CNewsPopBase<CNewsPopShow> {
     SendDlgItemMessageW(m_hWnd, IDC_NEWS_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_), FALSE);
     SendDlgItemMessageW(m_hWnd, IDC_NEWS_CONTENT, WM_SETFONT, reinterpret_cast<WPARAM>(textFont_), FALSE);
     SetWindowPos(GetDlgItem(m_hWnd, IDC_NEWS_TITLE), nullptr, 10, 30, width_ - 20, 20, SWP_NOZORDER);
+    pictureBox_ = RECT{10, 54, 10 + kPictureMax, 54 + kPictureMax};
     SetWindowPos(GetDlgItem(m_hWnd, IDC_NEWS_PICTURE), nullptr, 10, 54, kPictureMax, kPictureMax, SWP_NOZORDER);
+    picture_.Subclass(GetDlgItem(m_hWnd, IDC_NEWS_PICTURE));
     SetWindowPos(GetDlgItem(m_hWnd, IDC_NEWS_CONTENT), nullptr, 20 + kPictureMax, 56, width_ - 30 - kPictureMax,
                  height_ - 64, SWP_NOZORDER);
     SetItemText(IDC_NEWS_TITLE, item_.title.c_str());
     SetItemText(IDC_NEWS_CONTENT, NewsPopupContent(item_.content).c_str());
     if (!item_.pic.empty()) {
-      picture_.LoadResource(IDR_GIF_LOADING);
+      ShowResource(IDR_GIF_LOADING);
       PictureJob *job = new PictureJob{m_hWnd, item_.pic, data_.center ? data_.center->Proxy() : NewsProxy{}};
       HANDLE t = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, PictureThread, job, 0, nullptr));
       if (t) CloseHandle(t);
       else delete job;
     } else {
-      picture_.LoadResource(IDR_GIF_NOPICTURE);
+      ShowResource(IDR_GIF_NOPICTURE);
     }
     return FALSE;
+  }
+  void ShowResource(UINT id) {
+    if (picture_.Load(ui::ThisModule(), MAKEINTRESOURCEW(id), L"GIF")) Show();
+  }
+  void Show() {
+    picture_.SetBkColor(kPanelColor);
+    CentreIn(picture_.m_hWnd, pictureBox_);
+    picture_.Draw();
   }
   static unsigned __stdcall PictureThread(void *p) {
     PictureJob *job = static_cast<PictureJob *>(p);
@@ -348,8 +320,16 @@ class CNewsPopShow : public CNewsPopBase<CNewsPopShow> {
   }
   LRESULT OnPictureDone(UINT, WPARAM, LPARAM lParam, bool &) {
     std::wstring *path = reinterpret_cast<std::wstring *>(lParam);
-    if (picture_.LoadFile(*path)) InvalidateRect(m_hWnd, nullptr, FALSE);
+    DWORD size = 0;
+    HGLOBAL file = ReadPictureFile(*path, size);
     delete path;
+    if (!file) return 0;  // not a picture: the waiting animation stays
+    picture_.Stop();
+    picture_.UnLoad();
+    if (pictureFile_) GlobalFree(pictureFile_);
+    pictureFile_ = file;
+    if (picture_.Load(pictureFile_, size)) Show();
+    InvalidateRect(m_hWnd, &pictureBox_, FALSE);
     return 0;
   }
   // The title or the content: report, and open the link unless it is the bank's default page.
@@ -362,7 +342,9 @@ class CNewsPopShow : public CNewsPopBase<CNewsPopShow> {
   NewsItem item_;
   std::wstring link_;
   HFONT titleFont_ = nullptr, textFont_ = nullptr;
-  CNewsPicture picture_;
+  ui::CPictureExWnd picture_;
+  HGLOBAL pictureFile_ = nullptr;
+  RECT pictureBox_{};
 };
 
 // ---- several items -----------------------------------------------------------------------

@@ -40,7 +40,7 @@ def picture_gif(size=64):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts"))
     import make_artwork as art
     cv = art.Canvas(size, size, (90, 150, 220, 255))
-    cv.fill(lambda x, y: y - 0.68 - 0.04 * art.math.sin(x * 9), (60, 160, 80))
+    cv.fill(lambda x, y: 0.68 + 0.04 * art.math.sin(x * 9) - y, (60, 160, 80))
     cv.fill(art.circle(0.72, 0.28, 0.14), (250, 210, 60))
     with tempfile.TemporaryDirectory() as d:
         path = os.path.join(d, "p.gif")
