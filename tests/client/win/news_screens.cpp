@@ -74,21 +74,21 @@ struct Find {
   const wchar_t *title;
   HWND found;
 };
+BOOL CALLBACK FindClientWindow(HWND w, LPARAM p) {
+  Find *f = reinterpret_cast<Find *>(p);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid == f->pid && IsWindowVisible(w) && Text(w) == f->title) {
+    f->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A visible top-level window of the client with this title.
 HWND ClientWindow(DWORD pid, const wchar_t *title) {
   Find f{pid, title, nullptr};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        Find *f = reinterpret_cast<Find *>(p);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == f->pid && IsWindowVisible(w) && Text(w) == f->title) {
-          f->found = w;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&f));
+  EnumWindows(FindClientWindow, reinterpret_cast<LPARAM>(&f));
   return f.found;
 }
 
