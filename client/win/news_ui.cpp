@@ -33,10 +33,14 @@ void CNewsUi::Start() {
   center_.LoadDb();
   if (!center_.Db().Items().empty()) RebuildMenu();
   if (center_.Settings().enabled) Fetch();
-  // A refresh interval of 0 would fire without pause; it is taken as one minute.
-  SetTimer(window_, kNewsTimerRefresh, UINT(std::max(1, center_.Settings().refreshMinutes)) * kMinute, nullptr);
+  SetRefreshTimer();
   SetTimer(window_, kNewsTimerSave, kMinute, nullptr);
   SetTimer(window_, kNewsTimerLottery, 90000, nullptr);
+}
+
+// A refresh interval of 0 would fire without pause; it is taken as one minute.
+void CNewsUi::SetRefreshTimer() {
+  SetTimer(window_, kNewsTimerRefresh, UINT(std::max(1, center_.Settings().refreshMinutes)) * kMinute, nullptr);
 }
 
 void CNewsUi::Stop() {
@@ -137,6 +141,7 @@ void CNewsUi::OpenSettings() {
   const std::wstring keys = center_.Settings().deliveredKeys;
   center_.LoadConfig();
   center_.Settings().deliveredKeys = keys;
+  SetRefreshTimer();  // a new interval counts from now
 }
 
 void CNewsUi::Relabel() {

@@ -54,6 +54,7 @@ class CNewsUi {
 
  private:
   void Fetch();
+  void SetRefreshTimer();
   void RebuildMenu();
   void StartBlinking();
   void StopBlinking();
