@@ -3,8 +3,9 @@
 signed-distance functions rendered with 4x4 supersampling; output is written as BMP, ICO and GIF
 (our own LZW encoder).
 
-  client manager (client/art): header, footer and notice bitmaps, the program icon and the icons
-      of the command bar and the device tree;
+  client manager (client/art): header, footer and notice bitmaps, the program icon, the icons
+      of the command bar and the device tree, and the news popups' backgrounds (bitmaps 262, 264)
+      and pictures (GIF 258 waiting, 260 no picture, 266 and 267 the close mark);
   provider (csp/art): the banner of the button-confirmation dialog (bitmap 121), its animation
       (GIF 122: a hand presses the lit button at the token's tail) and the provider's icon.
 
@@ -435,7 +436,7 @@ class Palette:
         return b''.join(bytes(c) for c in colors)
 
 
-def write_gif(path, width, height, frames):
+def write_gif(path, width, height, frames, comment=b'UKey button confirmation'):
     """frames: (canvas, left, top, delay in 1/100 s, disposal). Global table of 256 colours with
     index 255 transparent (the window's background shows through), looping for ever."""
     pal = Palette([f[0] for f in frames])
@@ -443,7 +444,7 @@ def write_gif(path, width, height, frames):
     out += struct.pack('<HHBBB', width, height, 0xF7, Palette.TRANSPARENT, 0)
     out += pal.table()
     out += b'\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00'
-    out += b'\x21\xFE' + sub_blocks(b'UKey button confirmation, drawn by scripts/make_artwork.py')
+    out += b'\x21\xFE' + sub_blocks(comment + b', drawn by scripts/make_artwork.py')
     for cv, left, top, delay, disposal in frames:
         out += struct.pack('<BBBBHBB', 0x21, 0xF9, 4, (disposal << 2) | 1, delay, Palette.TRANSPARENT, 0)
         out += struct.pack('<BHHHHB', 0x2C, left, top, cv.w, cv.h, 0)
@@ -564,6 +565,59 @@ def draw_provider(cv):
     cv.fill(seg(0.75, 0.50, 0.75, 0.64, 0.07), GOLD)
 
 
+# ---- news popups ----------------------------------------------------------------------------
+
+NEWS_PANEL = (205, 213, 224)
+
+
+def news_background(w, h):
+    """A rounded panel on pure red (cut away by the window region), with a title band."""
+    cv = Canvas(w, h, (255, 0, 0, 255))
+    panel = rrect(0.0, 0.0, w, h, 8)
+    cv.fill(panel, (238, 242, 248), 1, 1)
+    cv.fill(lambda x, y: max(panel(x, y), y - 24), (64, 112, 170), 1, 1)
+    cv.fill(minus(panel, rrect(1.5, 1.5, w - 1.5, h - 1.5, 7)), (110, 140, 180), 1, 1)
+    for p in cv.px:
+        if p[:3] != [255, 0, 0] and p[0] > 200 and p[1] < 80 and p[2] < 80:
+            p[0], p[1], p[2] = 255, 0, 0
+    return cv
+
+
+def spinner_frames(n=8, size=48):
+    frames = []
+    for k in range(n):
+        cv = Canvas(size, size, NEWS_PANEL + (255,))
+        for i in range(n):
+            a = 2 * math.pi * i / n
+            shade = 90 + int(140 * ((i - k) % n) / n)
+            cv.fill(circle(0.5 + 0.32 * math.cos(a), 0.5 + 0.32 * math.sin(a), 0.08),
+                    (shade, shade + 10 if shade < 245 else 255, 255))
+        frames.append(cv)
+    return frames
+
+
+def news_placeholder(size=48):
+    cv = Canvas(size, size, NEWS_PANEL + (255,))
+    cv.fill(rrect(0.12, 0.22, 0.88, 0.78, 0.06), (250, 252, 255))
+    cv.fill(minus(rrect(0.12, 0.22, 0.88, 0.78, 0.06), rrect(0.16, 0.26, 0.84, 0.74, 0.04)), (64, 112, 170))
+    for y in (0.36, 0.48, 0.60):
+        cv.fill(seg(0.24, y, 0.76, y, 0.05), (64, 112, 170))
+    return cv
+
+
+def news_gif(path, frames, delay=10):
+    cv = frames[0]
+    write_gif(path, cv.w, cv.h, [(f, 0, 0, delay, 1) for f in frames], b'UKey news')
+
+
+def close_mark(hover, size=14):
+    cv = Canvas(size, size, (64, 112, 170, 255))
+    if hover:
+        cv.fill(circle(0.5, 0.5, 0.48), (220, 70, 60))
+    cv.fill(union(seg(0.28, 0.28, 0.72, 0.72, 0.14), seg(0.72, 0.28, 0.28, 0.72, 0.14)), (255, 255, 255))
+    return cv
+
+
 def main():
     top = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
     client = csp = sys.argv[1] if len(sys.argv) > 1 else None
@@ -583,6 +637,12 @@ def main():
     for rid, fn in tree.items():
         write_ico(os.path.join(out, 'tree%d.ico' % rid), icon(fn, (24, 32)))
     write_ico(os.path.join(out, 'hover207.ico'), [hover_image()])
+    write_bmp(os.path.join(out, 'newspop262.bmp'), news_background(240, 150))
+    write_bmp(os.path.join(out, 'newspop264.bmp'), news_background(240, 214))
+    news_gif(os.path.join(out, 'loading258.gif'), spinner_frames())
+    news_gif(os.path.join(out, 'nopic260.gif'), [news_placeholder()])
+    news_gif(os.path.join(out, 'close266.gif'), [close_mark(False)])
+    news_gif(os.path.join(out, 'close267.gif'), [close_mark(True)])
 
     os.makedirs(csp, exist_ok=True)
     write_bmp(os.path.join(csp, 'banner121.bmp'), banner())

@@ -38,6 +38,7 @@ drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice modify-pin modify-admin-pin unlock-pin label format import select-certificate delete-question user-pin"
   "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step3-waiting step4 step3-certificate"
   "update|update_screens.exe|download"
+  "news|news_screens.exe|multiple single"
   "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
@@ -56,6 +57,7 @@ cleanup() {
   fi
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$http_pid" ] && kill "$http_pid" 2>/dev/null || true
+  bash "$top/tests/client/news/news-fixture.sh" stop "$work/news" || true
   DISPLAY=$display "${wine%/*}/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
   bash "$top/tests/uicommon/xvfb-fixture.sh" stop "$display" "$work/xvfb"
   rm -rf "$work"
@@ -81,6 +83,9 @@ http_pid=$!
 for _ in $(seq 100); do [ -s "$work/http/port" ] && break; sleep 0.05; done
 export UK_HTTP_DIR=$("$wine" winepath -w "$work/http" 2>/dev/null | tr -d '\r')
 export no_proxy=127.0.0.1,localhost http_proxy= https_proxy=
+# The local news server of the news pictures (the driver names it as the bank's web server).
+bash "$top/tests/client/news/news-fixture.sh" start "$work/news" >/dev/null
+export UK_NEWS_PORT_FILE="Z:$work/news/port" http_proxy= no_proxy=127.0.0.1
 
 reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
 previous=$("$wine" reg query 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken 2>/dev/null |

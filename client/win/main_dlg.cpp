@@ -69,6 +69,7 @@ const CMainDlg::Map &CMainDlg::GetMessageMap() {
       Map::Message(WM_DEVICECHANGE, &CMainDlg::OnDeviceChange),
       Map::Message(WM_TIMER, &CMainDlg::OnTimer),
       Map::Message(kCertificatesChanged, &CMainDlg::OnCertificatesChanged),
+      Map::Message(kNewsFetched, &CMainDlg::OnNewsFetched),
       Map::Message(WM_CONTEXTMENU, &CMainDlg::OnContextMenu),
       Map::Command(ID_APP_EXIT, &CMainDlg::OnExit),
       Map::Command(ID_OPEN, &CMainDlg::OnOpen),
@@ -168,6 +169,8 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool &) {
     ReleaseMutex(host_.DeviceMutex());
   }
   RefreshDevices();
+  news_.reset(new CNewsUi(m_hWnd, menu_, iconSmall_, *this));
+  news_->Start();
   return TRUE;
 }
 
@@ -380,6 +383,8 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool &) {
 }
 
 void CMainDlg::OnExit(UINT, UINT, HWND) {
+  // The news are saved while the window and its timers still exist.
+  news_.reset();
   if (menu_) DestroyMenu(menu_);
   menu_ = nullptr;
   devices_.UnregisterAll();
@@ -399,6 +404,9 @@ void CMainDlg::OnTrayNotification(UINT mouse) {
       break;
     case WM_LBUTTONDBLCLK:
       ShowAnimated();
+      break;
+    case WM_LBUTTONUP:
+      if (news_) news_->OnTrayClick();
       break;
     default:
       break;
@@ -458,6 +466,7 @@ void CMainDlg::SetLanguage(int language) {
   SetTooltipText(LangString(kRowTitle));
   notice_.SetTitle(LangString(kRowTitle));
   ui::WriteLanguageValue(ui::LanguageIdOfIndex(language));
+  if (news_) news_->Relabel();
   bar_.RebuildButtons();
   SelectionChanged();
   RefreshDevices();
@@ -572,7 +581,29 @@ LRESULT CMainDlg::OnDeviceChange(UINT, WPARAM wParam, LPARAM lParam, bool &) {
   return TRUE;
 }
 
-LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, bool &) { return 0; }
+LRESULT CMainDlg::OnTimer(UINT, WPARAM id, LPARAM, bool &) {
+  if (news_) news_->OnTimer(id);
+  return 0;
+}
+
+// ---- news ---------------------------------------------------------------------------------
+
+LRESULT CMainDlg::OnNewsFetched(UINT, WPARAM, LPARAM lParam, bool &) {
+  NewsFetch *fetch = reinterpret_cast<NewsFetch *>(lParam);
+  if (news_) news_->OnFetched(fetch);
+  else delete fetch;
+  return 0;
+}
+
+void CMainDlg::OnNewsCommand(UINT id, UINT, HWND) {
+  if (!news_) return;
+  if (id == ID_NEWS_GET) news_->GetNow();
+  else news_->OpenSettings();
+}
+
+std::wstring CMainDlg::FirstSerial() const {
+  return devices_.Empty() ? L"" : devices_.Devices()[0]->GetSerialNumber();
+}
 
 // ---- the tree and the commands ------------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "commands.h"
 #include "device_model.h"
 #include "device_tree.h"
+#include "news_ui.h"
 #include "notify_wnd.h"
 #include "toolbar_wnd.h"
 #include "tray_icon.h"
@@ -30,7 +32,8 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
                  public ui::CIdleHandler,
                  public VToolBarWnd::IListener,
                  public CTrayIconImpl<CMainDlg>,
-                 public IClientShell {
+                 public IClientShell,
+                 public INewsShell {
  public:
   CMainDlg(ui::CMessageLoop &loop, WinClientHost &host);
   ~CMainDlg();
@@ -55,6 +58,11 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   void ShowAnimated();
   void HideAnimated();
 
+  // INewsShell
+  void SetTrayIcon(HICON icon) override { ChangeIcon(icon); }
+  void SetTrayTip(const wchar_t *tip) override { SetTooltipText(tip); }
+  std::wstring FirstSerial() const override;
+
  private:
   LRESULT OnInitDialog(UINT, WPARAM, LPARAM, bool &);
   LRESULT OnPaint(UINT, WPARAM, LPARAM, bool &);
@@ -73,8 +81,11 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   void OnOpen(UINT, UINT, HWND) { ShowAnimated(); }
   void OnLanguage(UINT, UINT, HWND);
   void OnAbout(UINT, UINT, HWND);
-  void OnNewsEntry(UINT, UINT, HWND) {}
-  void OnNewsCommand(UINT, UINT, HWND) {}
+  void OnNewsEntry(UINT id, UINT, HWND) {
+    if (news_) news_->OnEntry(id);
+  }
+  void OnNewsCommand(UINT id, UINT, HWND);
+  LRESULT OnNewsFetched(UINT, WPARAM, LPARAM, bool &);
   void OnNodeCommand(UINT, UINT, HWND);
   LRESULT OnTreeDeleteItem(NMHDR *);
   LRESULT OnTreeSelChanged(NMHDR *);
@@ -117,6 +128,7 @@ class CMainDlg : public ui::CDialogImpl<CMainDlg>,
   HANDLE browser_ = nullptr;
   std::vector<HDEVNOTIFY> notifications_;
   CAdminUi admin_{*this};
+  std::unique_ptr<CNewsUi> news_;
 };
 
 }  // namespace client

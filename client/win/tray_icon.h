@@ -30,6 +30,12 @@ class CTrayIconImpl {
     nid_.uFlags = NIF_TIP;
     return installed_ && Shell_NotifyIconW(NIM_MODIFY, &nid_);
   }
+  // Another icon (nullptr: none shown, the icon keeps its place).
+  bool ChangeIcon(HICON icon) {
+    nid_.hIcon = icon;
+    nid_.uFlags = NIF_ICON;
+    return installed_ && Shell_NotifyIconW(NIM_MODIFY, &nid_);
+  }
   void RemoveIcon() {
     if (installed_) Shell_NotifyIconW(NIM_DELETE, &nid_);
     installed_ = false;
