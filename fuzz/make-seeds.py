@@ -92,3 +92,47 @@ write("transport/seeds_response", "too-small", bytes([0]) + answer(plain))
 write("transport/seeds_response", "mac", bytes([cap_all | 4 | 1]) + answer(plain + mac(plain)))
 write("transport/seeds_response", "enc-mac", bytes([cap_all | 4 | 3]) + answer(cipher + mac(cipher)))
 write("transport/seeds_response", "enc-only", bytes([cap_all | 4 | 2]) + answer(cipher))
+
+# ---- GIF block walker (fuzz/uicommon/seeds_gif): the provider's own animation, and hand-made
+# files that end or break at the places a walker must watch.
+def gif(blocks, table_bits=1, w=16, h=16):
+    head = b"GIF89a" + w.to_bytes(2, "little") + h.to_bytes(2, "little")
+    head += bytes([0x80 | (table_bits - 1) if table_bits else 0, 0, 0])
+    head += bytes(3 << table_bits) if table_bits else b""
+    return head + b"".join(blocks)
+
+
+def sub(data):
+    out = b""
+    for i in range(0, len(data), 255):
+        out += bytes([len(data[i:i + 255])]) + data[i:i + 255]
+    return out + b"\0"
+
+
+def control(delay, disposal):
+    return bytes([0x21, 0xF9, 4, disposal << 2 | 1]) + delay.to_bytes(2, "little") + b"\0\0"
+
+
+def image(l, t, w, h, local_bits=0, data=b"\x44\x01"):
+    desc = bytes([0x2C]) + b"".join(v.to_bytes(2, "little") for v in (l, t, w, h))
+    desc += bytes([0x80 | (local_bits - 1) if local_bits else 0])
+    desc += bytes(3 << local_bits) if local_bits else b""
+    return desc + b"\x02" + sub(data)
+
+
+with open(os.path.join(here, "..", "csp", "art", "confirm122.gif"), "rb") as f:
+    write("uicommon/seeds_gif", "provider-animation", f.read())
+comment = b"\x21\xFE" + sub(b"hand made")
+app = b"\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00"
+two = gif([app, control(10, 1), image(0, 0, 16, 16), comment, control(3, 2), image(4, 4, 8, 8, 2), b"\x3B"])
+write("uicommon/seeds_gif", "two-frames", two)
+write("uicommon/seeds_gif", "one-frame", gif([image(0, 0, 16, 16), b"\x3B"]))
+write("uicommon/seeds_gif", "no-frame", gif([comment, b"\x3B"]))
+write("uicommon/seeds_gif", "cut-in-image", two[:-12])
+write("uicommon/seeds_gif", "cut-in-table", gif([], table_bits=8)[:200])
+write("uicommon/seeds_gif", "unknown-block", gif([image(0, 0, 4, 4), b"\x99", image(0, 0, 4, 4), b"\x3B"]))
+write("uicommon/seeds_gif", "unknown-extension", gif([b"\x21\x55\x00", image(0, 0, 4, 4), b"\x3B"]))
+write("uicommon/seeds_gif", "overlong-sub-block", gif([image(0, 0, 4, 4)[:-4] + b"\xF0\x01\x02", b"\x3B"]))
+write("uicommon/seeds_gif", "no-global-table", gif([control(0, 3), image(0, 0, 4, 4, 1), b"\x3B"], table_bits=0))
+write("uicommon/seeds_gif", "plain-text", gif([b"\x21\x01\x0C" + bytes(12) + sub(b"txt"), image(0, 0, 2, 2), b"\x3B"]))
+write("uicommon/seeds_gif", "header-only", b"GIF89a")

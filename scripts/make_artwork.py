@@ -1,11 +1,17 @@
 #!/usr/bin/env python3
-"""Draws the client manager's artwork: header, footer and notice bitmaps, the program icon and
-the icons of the command bar and the device tree. Pure Python (no imaging library): shapes are
-signed-distance functions rendered with 4x4 supersampling; output is written as BMP and ICO.
+"""Draws the artwork of our programs. Pure Python (no imaging library): shapes are
+signed-distance functions rendered with 4x4 supersampling; output is written as BMP, ICO and GIF
+(our own LZW encoder).
 
-    python3 scripts/make_artwork.py [OUTPUT_DIR]     (default: client/art)
+  client manager (client/art): header, footer and notice bitmaps, the program icon and the icons
+      of the command bar and the device tree;
+  provider (csp/art): the banner of the button-confirmation dialog (bitmap 121), its animation
+      (GIF 122: a hand presses the lit button at the token's tail) and the provider's icon.
 
-The output is deterministic; the folder is committed so that a build needs no Python."""
+    python3 scripts/make_artwork.py [OUTPUT_DIR]   (default: client/art and csp/art; with a
+                                                    folder, everything goes there)
+
+The output is deterministic; the folders are committed so that a build needs no Python."""
 import math
 import os
 import struct
@@ -344,8 +350,226 @@ def notice():
     return cv
 
 
+# ---- GIF ------------------------------------------------------------------------------------
+
+def lzw_encode(indices, min_size):
+    """GIF's variable-length LZW: codes packed least significant bit first."""
+    clear, eoi = 1 << min_size, (1 << min_size) + 1
+    out = bytearray()
+    acc = nbits = 0
+
+    def emit(code, size):
+        nonlocal acc, nbits
+        acc |= code << nbits
+        nbits += size
+        while nbits >= 8:
+            out.append(acc & 0xFF)
+            acc >>= 8
+            nbits -= 8
+
+    def fresh():
+        return {bytes([i]): i for i in range(clear)}, eoi + 1, min_size + 1
+
+    table, nxt, size = fresh()
+    emit(clear, size)
+    w = b''
+    for k in indices:
+        wk = w + bytes([k])
+        if wk in table:
+            w = wk
+            continue
+        emit(table[w], size)
+        if nxt < 4096:
+            table[wk] = nxt
+            nxt += 1
+            if nxt > (1 << size) and size < 12:
+                size += 1
+        else:
+            emit(clear, size)
+            table, nxt, size = fresh()
+        w = bytes([k])
+    if w:
+        emit(table[w], size)
+    emit(eoi, size)
+    if nbits:
+        out.append(acc & 0xFF)
+    return bytes(out)
+
+
+def sub_blocks(data):
+    out = bytearray()
+    for i in range(0, len(data), 255):
+        chunk = data[i:i + 255]
+        out.append(len(chunk))
+        out += chunk
+    out.append(0)
+    return bytes(out)
+
+
+class Palette:
+    """Up to 255 colours by popularity (channels rounded to 5 bits), plus index 255: transparent."""
+    TRANSPARENT = 255
+
+    def __init__(self, canvases):
+        counts = {}
+        for cv in canvases:
+            for p in cv.px:
+                if p[3] >= 128:
+                    key = tuple(c >> 3 for c in p[:3])
+                    counts[key] = counts.get(key, 0) + 1
+        ranked = sorted(counts, key=lambda c: (-counts[c], c))[:255]
+        self.colors = [tuple((c << 3) | (c >> 2) for c in key) for key in ranked]
+        self.cache = {}
+
+    def index(self, p):
+        if p[3] < 128:
+            return self.TRANSPARENT
+        key = tuple(p[:3])
+        if key not in self.cache:
+            self.cache[key] = min(range(len(self.colors)),
+                                  key=lambda i: sum((a - b) ** 2 for a, b in zip(self.colors[i], key)))
+        return self.cache[key]
+
+    def table(self):
+        colors = self.colors + [(0, 0, 0)] * (256 - len(self.colors))
+        return b''.join(bytes(c) for c in colors)
+
+
+def write_gif(path, width, height, frames):
+    """frames: (canvas, left, top, delay in 1/100 s, disposal). Global table of 256 colours with
+    index 255 transparent (the window's background shows through), looping for ever."""
+    pal = Palette([f[0] for f in frames])
+    out = bytearray(b'GIF89a')
+    out += struct.pack('<HHBBB', width, height, 0xF7, Palette.TRANSPARENT, 0)
+    out += pal.table()
+    out += b'\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00'
+    out += b'\x21\xFE' + sub_blocks(b'UKey button confirmation, drawn by scripts/make_artwork.py')
+    for cv, left, top, delay, disposal in frames:
+        out += struct.pack('<BBBBHBB', 0x21, 0xF9, 4, (disposal << 2) | 1, delay, Palette.TRANSPARENT, 0)
+        out += struct.pack('<BHHHHB', 0x2C, left, top, cv.w, cv.h, 0)
+        indices = bytes(pal.index(p) for p in cv.px)
+        out += bytes([8]) + sub_blocks(lzw_encode(indices, 8))
+    out.append(0x3B)
+    with open(path, 'wb') as f:
+        f.write(out)
+
+
+# ---- the provider's pictures ----------------------------------------------------------------
+
+LED_DIM = (70, 110, 160)
+LED_LIT = (60, 170, 255)
+
+
+def confirm_token(cv, led=LED_DIM, pressed=False):
+    """A token lying across the picture, its plug at the left, its button at the tail (right)."""
+    sx, sy = cv.w, cv.h
+    cv.fill(rrect(0.04, 0.50, 0.22, 0.80, 0.02), (190, 196, 204))
+    cv.fill(rrect(0.07, 0.58, 0.11, 0.64, 0.005), DARK)
+    cv.fill(rrect(0.07, 0.68, 0.11, 0.74, 0.005), DARK)
+    cv.fill(rrect(0.20, 0.42, 0.92, 0.88, 0.06), BLUE)
+    cv.fill(rrect(0.20, 0.42, 0.92, 0.60, 0.06), (70, 130, 200, 110))
+    cv.fill(rrect(0.30, 0.56, 0.62, 0.74, 0.02), (215, 225, 236))
+    for k in range(3):
+        cv.fill(seg(0.33, 0.61 + k * 0.045, 0.58 - k * 0.06, 0.61 + k * 0.045, 0.018), (120, 140, 165))
+    r = 0.062 if pressed else 0.07
+    cv.fill(circle(0.79, 0.65, r + 0.02), (30, 60, 100))
+    cv.fill(circle(0.79, 0.65, r), led)
+
+
+def confirm_hand(cv, ox, tip):
+    """A hand coming down from above, its forefinger's tip at (ox, tip) in the unit square."""
+    skin, edge = (246, 214, 186), (190, 140, 110)
+    finger = rrect(ox - 0.035, tip - 0.42, ox + 0.035, tip, 0.03)
+    palm = rrect(ox - 0.11, tip - 0.95, ox + 0.09, tip - 0.30, 0.06)
+    cv.fill(union(finger, palm), edge)
+    cv.fill(rrect(ox - 0.027, tip - 0.41, ox + 0.027, tip - 0.012, 0.024), skin)
+    cv.fill(rrect(ox - 0.102, tip - 0.94, ox + 0.082, tip - 0.31, 0.055), skin)
+    cv.fill(rrect(ox - 0.018, tip - 0.06, ox + 0.018, tip - 0.02, 0.012), (255, 236, 226))
+
+
+def cut(cv, x0, y0, w, h):
+    """A sub-rectangle of a canvas, as a frame of its own."""
+    sub = Canvas(w, h)
+    for y in range(h):
+        sub.px[y * w:(y + 1) * w] = [list(p) for p in cv.px[(y0 + y) * cv.w + x0:(y0 + y) * cv.w + x0 + w]]
+    return sub
+
+
+def confirm_animation(path):
+    W, H = 240, 100
+    base = Canvas(W, H)
+    confirm_token(base)
+    frames = [(base, 0, 0, 40, 1)]
+    # The hand comes down on the button: each step is drawn over the still token and taken away
+    # again before the next (disposal 3: restore what was under it).
+    bx, by, bw, bh = 150, 0, 80, 100
+    for tip, delay in ((0.30, 12), (0.42, 4), (0.54, 15)):
+        cv = Canvas(W, H)
+        confirm_token(cv)
+        confirm_hand(cv, 0.79, tip)
+        frames.append((cut(cv, bx, by, bw, bh), bx, by, delay, 3))
+    # Pressed: the button lights up and the light spreads (disposal 1: it stays for the next frame).
+    cv = Canvas(W, H)
+    confirm_token(cv, LED_LIT, pressed=True)
+    cv.fill(ring(0.79, 0.65, 0.13, 0.02), (60, 170, 255, 160))
+    confirm_hand(cv, 0.79, 0.63)
+    frames.append((cut(cv, bx, by, bw, bh), bx, by, 50, 1))
+    # Confirmed: a check mark in the empty space above the token, gone again with its frame
+    # (disposal 2: back to the background).
+    mark = Canvas(W, H)
+    mark.fill(circle(0.40, 0.085, 0.07), GREEN, W, W)
+    mark.fill(union(seg(0.37, 0.085, 0.393, 0.108, 0.016), seg(0.393, 0.108, 0.435, 0.058, 0.016)), WHITE, W, W)
+    frames.append((cut(mark, 76, 2, 40, 38), 76, 2, 70, 2))
+    write_gif(path, W, H, frames)
+
+
+def banner():
+    cv = Canvas(480, 64)
+    cv.gradient((24, 70, 130), (44, 110, 180))
+    for k in range(4):
+        cv.fill(lambda x, y, k=k: abs(y - (0.55 + 0.10 * k + 0.10 * math.sin(x * 7.0 + k * 1.3))) - 0.01,
+                (255, 255, 255, 45))
+    # A shield with a check mark, and a small token, at the left.
+    shield = poly([(0.5, 0.08), (0.9, 0.22), (0.84, 0.62), (0.5, 0.94), (0.16, 0.62), (0.10, 0.22)])
+    icon = Canvas(48, 48)
+    icon.fill(shield, (250, 252, 255))
+    icon.fill(minus(shield, poly([(0.5, 0.16), (0.82, 0.27), (0.77, 0.59), (0.5, 0.86),
+                                  (0.23, 0.59), (0.18, 0.27)])), GOLD)
+    icon.fill(union(seg(0.32, 0.50, 0.45, 0.63, 0.09), seg(0.45, 0.63, 0.70, 0.36, 0.09)), GREEN)
+    paste(cv, icon, 14, 8)
+    tok = Canvas(64, 32)
+    draw_token(tok)
+    paste(cv, tok, 410, 16)
+    return cv
+
+
+def paste(dst, src, x0, y0):
+    for y in range(src.h):
+        for x in range(src.w):
+            p = src.px[y * src.w + x]
+            if p[3]:
+                q = dst.px[(y0 + y) * dst.w + x0 + x]
+                a = p[3] / 255
+                for k in range(3):
+                    q[k] = int(p[k] * a + q[k] * (1 - a))
+
+
+def draw_provider(cv):
+    shield = poly([(0.5, 0.04), (0.94, 0.18), (0.88, 0.60), (0.5, 0.96), (0.12, 0.60), (0.06, 0.18)])
+    cv.fill(shield, BLUE)
+    cv.fill(poly([(0.5, 0.04), (0.94, 0.18), (0.90, 0.45), (0.5, 0.45), (0.10, 0.45), (0.06, 0.18)]),
+            (70, 130, 200, 120))
+    cv.fill(minus(circle(0.42, 0.50, 0.16), circle(0.42, 0.50, 0.07)), GOLD)
+    cv.fill(seg(0.55, 0.50, 0.82, 0.50, 0.08), GOLD)
+    cv.fill(seg(0.75, 0.50, 0.75, 0.64, 0.07), GOLD)
+
+
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..', 'client', 'art')
+    top = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
+    client = csp = sys.argv[1] if len(sys.argv) > 1 else None
+    client = client or os.path.join(top, 'client', 'art')
+    csp = csp or os.path.join(top, 'csp', 'art')
+    out = client
     os.makedirs(out, exist_ok=True)
     write_bmp(os.path.join(out, 'header201.bmp'), header())
     write_bmp(os.path.join(out, 'footer205.bmp'), footer())
@@ -359,6 +583,11 @@ def main():
     for rid, fn in tree.items():
         write_ico(os.path.join(out, 'tree%d.ico' % rid), icon(fn, (24, 32)))
     write_ico(os.path.join(out, 'hover207.ico'), [hover_image()])
+
+    os.makedirs(csp, exist_ok=True)
+    write_bmp(os.path.join(csp, 'banner121.bmp'), banner())
+    confirm_animation(os.path.join(csp, 'confirm122.gif'))
+    write_ico(os.path.join(csp, 'provider130.ico'), icon(draw_provider, (16, 32, 48)))
 
 
 if __name__ == '__main__':

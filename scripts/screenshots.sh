@@ -8,10 +8,9 @@
 #   bash scripts/screenshots.sh [PROGRAM...]        (default: every program below)
 #
 # Environment: UK_WIN_TREE (default build/win64 when it exists, else build/win), WINEPREFIX
-# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_DISPLAY (the
-# virtual display, default :95), UK_SHOT_LANGUAGE (one of the languages only, e.g. "zh-CN 2052").
-# Do not run it while the Windows tests run: it points the prefix's "VirtualToken" setting at
-# its own emulator (and back afterwards).
+# (default the tree's prefix), UK_WINE (default wine64 for the x86-64 tree), UK_SHOT_LANGUAGE
+# (one of the languages only, e.g. "zh-CN 2052"), UK_SHOT_DISPLAY (the X display, default :95). Do not run it while the Windows tests run: it
+# points the prefix's "VirtualToken" setting at its own emulator (and back afterwards).
 #
 # Adding a program: write a driver in its tests (see tests/client/win/client_screens.cpp) and a
 # line in the `drivers` table: name, driver executable, picture names.
@@ -31,12 +30,13 @@ export WINEPREFIX=$(readlink -f "$prefix") WINEDEBUG=-all
 bin=$top/$tree/bin
 sim=$top/build/native/bin/tokensim
 out=$top/docs/screenshots
-display=${UK_SHOT_DISPLAY:-:95}  # another display when several trees take pictures at once
+display=${UK_SHOT_DISPLAY:-:95}
 
 # name | driver | pictures
 drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice"
   "update|update_screens.exe|download"
+  "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 [ -n "${UK_SHOT_LANGUAGE:-}" ] && languages=("$UK_SHOT_LANGUAGE")

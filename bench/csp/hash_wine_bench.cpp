@@ -12,19 +12,11 @@
 #include <vector>
 
 #include "../../tests/csp/win_registration.h"
+#include "../common/win_clock.h"
 
 namespace {
 
-double seconds() {
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) / double(freq.QuadPart);
-}
+using winbench::seconds;
 
 // Seconds to feed one block of data to an open hash in pieces of the given size.
 double timeBlock(HCRYPTHASH h, const std::vector<BYTE> &data, size_t piece, size_t block) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "../common/win_clock.h"
 #include "uk_channel.h"
 #include "uk_platform.h"
 #include "uk_tokensim_client.h"
@@ -40,16 +41,7 @@ class RoadHost : public uk::Host {
   uk::Host *real_;
 };
 
-double nowUs() {
-  static LARGE_INTEGER freq = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) * 1e6 / double(freq.QuadPart);
-}
+double nowUs() { return winbench::seconds() * 1e6; }
 
 // Time of n get-challenge exchanges, in microseconds; -1 on a failed exchange.
 double timeExchanges(UK_USB_DEV_CTX *conn, int n) {

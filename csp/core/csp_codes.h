@@ -12,7 +12,6 @@ constexpr uint32_t kErrNotEnoughMemory = 8;        // ERROR_NOT_ENOUGH_MEMORY
 constexpr uint32_t kErrInvalidParameter = 87;      // ERROR_INVALID_PARAMETER
 constexpr uint32_t kErrMoreData = 234;             // ERROR_MORE_DATA
 constexpr uint32_t kErrNoMoreItems = 259;          // ERROR_NO_MORE_ITEMS
-constexpr uint32_t kENotImpl = 0x80004001u;        // E_NOTIMPL
 
 constexpr uint32_t kNteBadUid = 0x80090001u;
 constexpr uint32_t kNteBadHash = 0x80090002u;

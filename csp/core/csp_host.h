@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include "uk_tokenlib.h"
 
 namespace csp {
@@ -36,6 +38,12 @@ class Host {
   // The provider log: a time-stamped text line, and a bare value line.
   virtual void logLine(const char *text) = 0;
   virtual void logValue(uint32_t value) = 0;
+
+  // Runs body(arg) on a thread of its own and waits for it without time-out; true with the
+  // body's result in *exitCode, false when the thread could not be started or its result read.
+  virtual bool runThread(uint32_t (*body)(void *), void *arg, uint32_t *exitCode) = 0;
+  // Sleeps the calling thread.
+  virtual void pause(uint32_t milliseconds) = 0;
 };
 
 // Message indexes of the prompt table that the flows show in the message dialogs.
@@ -80,6 +88,16 @@ class Dialogs {
   // Opens a modeless window; the returned value (0 when it could not be opened) closes it again.
   virtual uintptr_t openWindow(Modeless kind) = 0;
   virtual void closeWindow(uintptr_t window) = 0;
+  // "Do you really want to cancel the transaction?": 1 for Continue, 2 for Cancel, 0 when the
+  // dialog could not be shown.
+  virtual int confirmCancel() = 0;
+  // The button-confirmation window, shown on a thread of its own while the token waits for its
+  // button. Its cancel button sets *cancel to 1 and closes it. Returns 0 when it could not be
+  // opened; once open, closeConfirmation is called exactly once, from any thread, with the
+  // signing result: it closes the window if it is still open and returns after the window's
+  // thread has ended.
+  virtual uintptr_t openConfirmation(std::atomic<uint32_t> *cancel) = 0;
+  virtual void closeConfirmation(uintptr_t window, uint32_t result) = 0;
 };
 
 // The token-library calls of the provider, bound to the library's exports by default.

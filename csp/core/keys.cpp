@@ -26,19 +26,6 @@ uint32_t get32(const uint8_t *p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// RC4 is keyed with the key bytes followed, while salting is on, by the salt (16 bytes in all).
-void rekeyRc4(Rc4KeyState &s) {
-  uint8_t material[16];
-  size_t n = s.keyLength;
-  memcpy(material, s.key, n);
-  if (s.saltEnabled && n < 16) {
-    memcpy(material + n, s.salt, 16 - n);
-    n = 16;
-  }
-  ukcrypto::rc4Init(s.rc4, material, n);
-  wipe(material, sizeof material);
-}
-
 // A zero-filled key object with the defaults every key starts with.
 KeyObject *newKey(uint32_t algorithm) {
   auto *k = newRecord<KeyObject>();
@@ -56,6 +43,7 @@ uint32_t saltLength(const KeyObject &k) {
 
 void initBlockKey(KeyObject &k, const uint8_t *key, size_t n) {
   memcpy(k.state.block.key, key, n);
+  ukcrypto::blockKeySet(k.state.block.schedule, k.state.block.key, n == 8 ? 8 : 24);
   k.state.block.padding = kPkcs5Padding;
   k.state.block.mode = kCryptModeCbc;
 }
@@ -101,6 +89,18 @@ bool pairHasCertificate(uint8_t flags, uint32_t keySpec) {
 }
 
 }  // namespace
+
+void rekeyRc4(Rc4KeyState &s) {
+  uint8_t material[16];
+  size_t n = s.keyLength;
+  memcpy(material, s.key, n);
+  if (s.saltEnabled && n < 16) {
+    memcpy(material + n, s.salt, 16 - n);
+    n = 16;
+  }
+  ukcrypto::rc4Init(s.rc4, material, n);
+  wipe(material, sizeof material);
+}
 
 template <class Op>
 uint32_t Provider::withPrivateKey(ProviderContext *ctx, Session variant, Op op) {

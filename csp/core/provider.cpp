@@ -59,6 +59,11 @@ Provider::Provider(Host &host, Dialogs &dialogs, const TokenApi &api)
   memset(&devices_, 0, sizeof devices_);
   contexts_.head = nullptr;
   memset(pinEntry_, 0, sizeof pinEntry_);
+  signing_.device = nullptr;
+  signing_.out = nullptr;
+  signing_.outLen = nullptr;
+  signing_.window = 0;
+  signing_.cancel = 0;
 }
 
 Provider::~Provider() {

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include "csp_codes.h"
 #include "csp_host.h"
 #include "records.h"
@@ -77,6 +79,18 @@ class Provider {
                      uint32_t flags, uint8_t *data, uint32_t *len);
   uint32_t importKey(uintptr_t prov, const uint8_t *data, uint32_t len, uintptr_t impKey,
                      uint32_t flags, uintptr_t *key);
+
+  // ---- Signing, verification, encryption and random numbers ----
+  uint32_t signHash(uintptr_t prov, uintptr_t hash, uint32_t keySpec, uint32_t flags, uint8_t *sig,
+                    uint32_t *len);
+  uint32_t verifySignature(uintptr_t prov, uintptr_t hash, const uint8_t *sig, uint32_t len,
+                           uintptr_t key, uint32_t flags);
+  // bufLen is the capacity of data; *len the plaintext length in, the ciphertext length out.
+  uint32_t encrypt(uintptr_t prov, uintptr_t key, uintptr_t hash, bool final, uint32_t flags,
+                   uint8_t *data, uint32_t *len, uint32_t bufLen);
+  uint32_t decrypt(uintptr_t prov, uintptr_t key, uintptr_t hash, bool final, uint32_t flags,
+                   uint8_t *data, uint32_t *len);
+  uint32_t genRandom(uintptr_t prov, uint32_t len, uint8_t *out);
 
   // ---- Operations the signing entry points build on ----
   // The preamble of every token operation. Listing sessions fill *listing.
@@ -157,12 +171,41 @@ class Provider {
   template <class Op>
   uint32_t withPrivateKey(ProviderContext *ctx, Session variant, Op op);
 
+  // Signing by token family (under the device mutex). out holds 128 bytes, *outLen its length.
+  struct Signature {
+    const UK_CONTAINER_INFO *container;
+    const uint8_t *data;
+    uint32_t length;
+    uint32_t keySpec;
+    uint32_t mode;  // 0: sign at once; nonzero: the user confirms on the token
+    uint8_t *out;
+    uint32_t *outLen;
+  };
+  uint32_t signOnButtonToken(UK_DEV_INFO *dev, const Signature &s);
+  uint32_t signOnPlainToken(UK_DEV_INFO *dev, const Signature &s);
+  uint32_t signOnDisplayToken(UK_DEV_INFO *dev, const Signature &s);
+  // The token waits for its button: the confirmation window and the polling thread.
+  uint32_t waitForButton(UK_DEV_INFO *dev, uint8_t *out, uint32_t *outLen);
+  static uint32_t pollForButton(void *provider);
+  // Block ciphers and RC4 over a session key, in place (the common part of encrypt and decrypt).
+  uint32_t cryptEntry(uintptr_t prov, uintptr_t key, uintptr_t hash, bool decrypting, uint32_t flags,
+                      const uint8_t *data, const uint32_t *len, KeyObject **k, HashObject **h);
+
   Host &host_;
   Dialogs &dialogs_;
   TokenApi tl_;
   DeviceTable devices_;
   ObjectList<ProviderContext> contexts_;
   char pinEntry_[200];
+  // What the signing call, the confirmation window and the polling thread of a button-confirmed
+  // signature share. One such signature runs at a time: the device mutex is held around it.
+  struct ButtonWait {
+    UK_DEV_INFO *device;
+    uint8_t *out;
+    uint32_t *outLen;
+    uintptr_t window;
+    std::atomic<uint32_t> cancel;
+  } signing_;
   uint32_t languageIndex_ = 0;
   bool established_ = false;  // the token library's context is open
 };
@@ -176,6 +219,10 @@ uint32_t putValue(uint32_t value, uint8_t *data, uint32_t *len);
 // The digest of an MD5 or SHA-1 hash object into out (16 or 20 bytes); an open value is
 // finalised and fixed first.
 void hashValue(HashObject &h, uint8_t *out);
+
+// Keys an RC4 session key's stream: the key bytes followed, while salting is on, by the salt (16
+// bytes in all). Also restarts the stream after a final block.
+void rekeyRc4(Rc4KeyState &s);
 
 // languageIndex from a language identifier: 1 Simplified Chinese, 2 Traditional, 0 English.
 uint32_t languageIndexOf(uint32_t languageId);

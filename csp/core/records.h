@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "ukcrypto/des.h"
 #include "ukcrypto/hash.h"
 #include "ukcrypto/rc4.h"
 #include "uk_tokenlib.h"
@@ -108,6 +109,7 @@ struct BlockCipherState {
   uint32_t padding;         // 1 = PKCS #5
   uint32_t mode;            // 1 CBC, 2 ECB, 3 OFB, 4 CFB
   uint32_t modeBits;
+  ukcrypto::BlockKey schedule;  // the key's schedule, made once with the key
 };
 
 struct Rc4KeyState {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "csp_config.h"
+#include "dialogs_win.h"
 #include "host_win.h"
 
 namespace cspwin {
@@ -15,7 +16,7 @@ namespace {
 
 struct ProcessState {
   WinHost host;
-  UnavailableDialogs dialogs;
+  WinDialogs dialogs{host};
   csp::Provider provider{host, dialogs};
 };
 
@@ -47,13 +48,6 @@ uint32_t handleOut(ULONG_PTR *out, Call call) {
   return rc;
 }
 
-// Entry points of the signing, verification, encryption and random-number part, which this
-// build does not carry yet: logged like every entry point, then E_NOTIMPL.
-uint32_t notBuilt(csp::Provider &p, const char *logText) {
-  p.host().logLine(logText);
-  return csp::kENotImpl;
-}
-
 }  // namespace
 
 csp::Provider *provider() { return gState ? &gState->provider : nullptr; }
@@ -62,7 +56,6 @@ csp::Provider *provider() { return gState ? &gState->provider : nullptr; }
 
 using cspwin::frame;
 using cspwin::handleOut;
-using cspwin::notBuilt;
 using Provider = csp::Provider;
 
 extern "C" {
@@ -158,12 +151,19 @@ BOOL WINAPI CPImportKey(HCRYPTPROV prov, const BYTE *data, DWORD len, HCRYPTKEY 
   });
 }
 
-BOOL WINAPI CPEncrypt(HCRYPTPROV, HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE *, DWORD *, DWORD) {
-  return frame([](Provider &p) { return notBuilt(p, "---->CPEncrypt"); });
+BOOL WINAPI CPEncrypt(HCRYPTPROV prov, HCRYPTKEY key, HCRYPTHASH hash, BOOL final, DWORD flags,
+                      BYTE *data, DWORD *len, DWORD bufLen) {
+  return frame([&](Provider &p) {
+    return p.encrypt(prov, key, hash, final != FALSE, flags, data, reinterpret_cast<uint32_t *>(len),
+                     bufLen);
+  });
 }
 
-BOOL WINAPI CPDecrypt(HCRYPTPROV, HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE *, DWORD *) {
-  return frame([](Provider &p) { return notBuilt(p, "---->CPDecrypt"); });
+BOOL WINAPI CPDecrypt(HCRYPTPROV prov, HCRYPTKEY key, HCRYPTHASH hash, BOOL final, DWORD flags,
+                      BYTE *data, DWORD *len) {
+  return frame([&](Provider &p) {
+    return p.decrypt(prov, key, hash, final != FALSE, flags, data, reinterpret_cast<uint32_t *>(len));
+  });
 }
 
 BOOL WINAPI CPCreateHash(HCRYPTPROV prov, ALG_ID algid, HCRYPTKEY key, DWORD flags, HCRYPTHASH *hash) {
@@ -180,20 +180,24 @@ BOOL WINAPI CPHashSessionKey(HCRYPTPROV prov, HCRYPTHASH hash, HCRYPTKEY key, DW
   return frame([&](Provider &p) { return p.hashSessionKey(prov, hash, key, flags); });
 }
 
-BOOL WINAPI CPSignHash(HCRYPTPROV, HCRYPTHASH, DWORD, LPCWSTR, DWORD, BYTE *, DWORD *) {
-  return frame([](Provider &p) { return notBuilt(p, "---->CPSignHash"); });
+BOOL WINAPI CPSignHash(HCRYPTPROV prov, HCRYPTHASH hash, DWORD keySpec, LPCWSTR, DWORD flags,
+                       BYTE *sig, DWORD *len) {
+  return frame([&](Provider &p) {
+    return p.signHash(prov, hash, keySpec, flags, sig, reinterpret_cast<uint32_t *>(len));
+  });
 }
 
 BOOL WINAPI CPDestroyHash(HCRYPTPROV prov, HCRYPTHASH hash) {
   return frame([&](Provider &p) { return p.destroyHash(prov, hash); });
 }
 
-BOOL WINAPI CPVerifySignature(HCRYPTPROV, HCRYPTHASH, const BYTE *, DWORD, HCRYPTKEY, LPCWSTR, DWORD) {
-  return frame([](Provider &p) { return notBuilt(p, "---->CPVerifySignature"); });
+BOOL WINAPI CPVerifySignature(HCRYPTPROV prov, HCRYPTHASH hash, const BYTE *sig, DWORD len,
+                              HCRYPTKEY key, LPCWSTR, DWORD flags) {
+  return frame([&](Provider &p) { return p.verifySignature(prov, hash, sig, len, key, flags); });
 }
 
-BOOL WINAPI CPGenRandom(HCRYPTPROV, DWORD, BYTE *) {
-  return frame([](Provider &p) { return notBuilt(p, "---->CPGenRandom"); });
+BOOL WINAPI CPGenRandom(HCRYPTPROV prov, DWORD len, BYTE *out) {
+  return frame([&](Provider &p) { return p.genRandom(prov, len, out); });
 }
 
 BOOL WINAPI CPGetUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY *key) {

@@ -124,6 +124,34 @@ void WinHost::logValue(uint32_t value) {
   appendLog(line);
 }
 
+namespace {
+
+struct ThreadCall {
+  uint32_t (*body)(void *);
+  void *arg;
+};
+
+DWORD WINAPI threadMain(void *p) {
+  const ThreadCall *call = static_cast<const ThreadCall *>(p);
+  return call->body(call->arg);
+}
+
+}  // namespace
+
+bool WinHost::runThread(uint32_t (*body)(void *), void *arg, uint32_t *exitCode) {
+  ThreadCall call{body, arg};
+  HANDLE thread = CreateThread(nullptr, 0, threadMain, &call, 0, nullptr);
+  if (!thread) return false;
+  DWORD code = 0;
+  const bool ok = WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0 &&
+                  GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
+  CloseHandle(thread);
+  if (ok) *exitCode = code;
+  return ok;
+}
+
+void WinHost::pause(uint32_t milliseconds) { Sleep(milliseconds); }
+
 void addModuleDirectoryToPath(HMODULE module) {
   char file[MAX_PATH];
   DWORD n = GetModuleFileNameA(module, file, sizeof file);

@@ -1,5 +1,5 @@
 // Win32 skin of the provider: the host services of the core (kernel objects, registry, user name,
-// language, log), the dialogs seam, and the process state DllMain sets up.
+// language, log, threads) and the process state DllMain sets up. The dialogs are dialogs_win.h.
 #pragma once
 #include <windows.h>
 #include <wincrypt.h>
@@ -32,24 +32,14 @@ class WinHost : public csp::Host {
   uint32_t languageId() override;
   void logLine(const char *text) override;
   void logValue(uint32_t value) override;
+  bool runThread(uint32_t (*body)(void *), void *arg, uint32_t *exitCode) override;
+  void pause(uint32_t milliseconds) override;
 
  private:
   HANDLE deviceMutex_ = nullptr;
   HANDLE certEvent_ = nullptr;
   CRITICAL_SECTION objects_;
   bool logging_ = false;  // the log folder exists (checked once, at load)
-};
-
-// The dialogs until the provider's own windows are built: every dialog reports that it could not
-// be shown, so each flow that needs one ends with a failure instead of acting on no answer.
-class UnavailableDialogs : public csp::Dialogs {
- public:
-  int askTwoButtons(int, uint32_t) override { return 0; }
-  void tell(int) override {}
-  bool enterPin(char *, size_t) override { return false; }
-  bool selectDevice(const csp::DeviceChoice *, uint32_t, uint32_t *) override { return false; }
-  uintptr_t openWindow(csp::Modeless) override { return 0; }
-  void closeWindow(uintptr_t) override {}
 };
 
 // The provider of this process (null outside attach/detach).

@@ -6,26 +6,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../../tests/csp/quiet_host.h"
 #include "provider.h"
 
 namespace cspfuzz {
 
-class QuietHost : public csp::Host {
+// The quiet host with a user name, which the container names of the flows need.
+class QuietHost : public csptest::QuietHost {
  public:
-  void lockDevice() override {}
-  void unlockDevice() override {}
-  void lockObjects() override {}
-  void unlockObjects() override {}
-  void signalCertificateChange() override {}
-  void saveLastConnectDevice(const char *) override {}
-  void saveLastContainerName(const char *) override {}
   bool userName(char *buf, size_t cap) override {
     snprintf(buf, cap, "fuzz");
     return true;
   }
-  uint32_t languageId() override { return 1033; }
-  void logLine(const char *) override {}
-  void logValue(uint32_t) override {}
 };
 
 class NoDialogs : public csp::Dialogs {
@@ -36,6 +28,9 @@ class NoDialogs : public csp::Dialogs {
   bool selectDevice(const csp::DeviceChoice *, uint32_t, uint32_t *) override { return false; }
   uintptr_t openWindow(csp::Modeless) override { return 0; }
   void closeWindow(uintptr_t) override {}
+  int confirmCancel() override { return 2; }
+  uintptr_t openConfirmation(std::atomic<uint32_t> *) override { return 0; }
+  void closeConfirmation(uintptr_t, uint32_t) override {}
 };
 
 inline uint8_t &listedModel() {

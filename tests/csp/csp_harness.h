@@ -84,6 +84,17 @@ class TestHost : public csp::Host {
     snprintf(b, sizeof b, "0x%08x\n", v);
     log += b;
   }
+  bool runThread(uint32_t (*body)(void *), void *arg, uint32_t *exitCode) override {
+    ++threadsRun;
+    if (failThreads) return false;
+    std::thread t([&] { *exitCode = body(arg); });
+    t.join();
+    return true;
+  }
+  void pause(uint32_t ms) override {
+    ++pauses;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
 
   std::string user = "alice";
   uint32_t language = 1033;
@@ -92,6 +103,9 @@ class TestHost : public csp::Host {
   std::string lastConnectDevice, lastContainerName;
   bool lastContainerSaved = false;
   std::string log;
+  int threadsRun = 0;
+  int pauses = 0;
+  bool failThreads = false;
 
  private:
   SharedDeviceLock &lock_;
@@ -109,6 +123,9 @@ struct Shown {
 
 class ScriptDialogs : public csp::Dialogs {
  public:
+  ~ScriptDialogs() override {
+    if (user_.joinable()) user_.join();
+  }
   int askTwoButtons(int message, uint32_t tries) override {
     shown.push_back({"two", message, tries, {}, {}});
     if (buttons.empty()) {
@@ -151,6 +168,31 @@ class ScriptDialogs : public csp::Dialogs {
     Shown s{"close", int(w), 0, {}, {}};
     shown.push_back(s);
   }
+  int confirmCancel() override {
+    shown.push_back({"cancel?", 0, 0, {}, {}});
+    if (cancelAnswers.empty()) {
+      ADD_FAILURE() << "unexpected cancel confirmation";
+      return 2;
+    }
+    int b = cancelAnswers.front();
+    cancelAnswers.pop_front();
+    return b;
+  }
+  // The button-confirmation window: onConfirm plays the user (and the token's button) on a
+  // thread of its own while the provider polls, as the window's thread would.
+  uintptr_t openConfirmation(std::atomic<uint32_t> *cancel) override {
+    shown.push_back({"confirm", 0, 0, {}, {}});
+    if (!confirmationOpens) return 0;
+    confirmCancelFlag = cancel;
+    if (onConfirm) user_ = std::thread([this, cancel] { onConfirm(cancel); });
+    return ++windows;
+  }
+  void closeConfirmation(uintptr_t, uint32_t result) override {
+    if (user_.joinable()) user_.join();
+    shown.push_back({"confirmed", 0, 0, {}, {}});
+    confirmResults.push_back(result);
+    ++confirmationsClosed;
+  }
 
   // Kinds (and message numbers) in order, e.g. "pin two:16 pin".
   std::string trail() const {
@@ -168,8 +210,17 @@ class ScriptDialogs : public csp::Dialogs {
   std::deque<int> buttons;
   int selection = 0;  // -1: cancel
   std::function<void(csp::Modeless)> onOpen;
+  std::deque<int> cancelAnswers;
+  bool confirmationOpens = true;
+  std::function<void(std::atomic<uint32_t> *)> onConfirm;
+  std::atomic<uint32_t> *confirmCancelFlag = nullptr;
+  std::vector<uint32_t> confirmResults;
+  int confirmationsClosed = 0;
   std::vector<Shown> shown;
   uintptr_t windows = 0;
+
+ private:
+  std::thread user_;
 };
 
 constexpr const char *kPin = "482915";

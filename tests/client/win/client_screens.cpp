@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "../../common/screenshot_request.h"
+#include "../../common/shot_request.h"
 #include "e2e_support.h"
 #include "uk_tokensim_client.h"
 
@@ -20,13 +20,9 @@ namespace {
 
 std::wstring g_dir;
 
+// Asks for a picture once the client's main window has finished painting.
 bool Shoot(const wchar_t *name) {
-  Sleep(0);
-  // Let the windows finish painting: an empty message round trip to the client's window.
-  HWND main = FindWindowW(L"DEZOda_client_main_dialog", nullptr);
-  DWORD_PTR r;
-  if (main) SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
-  return shots::RequestScreenshot(g_dir, name);
+  return shots::Request(g_dir, name, FindWindowW(L"DEZOda_client_main_dialog", nullptr));
 }
 
 }  // namespace

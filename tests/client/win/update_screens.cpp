@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "../../common/screenshot_request.h"
+#include "../../common/shot_request.h"
 #include "../../uicommon/win/http_test_support.h"
 
 using namespace httptest;
@@ -109,7 +109,7 @@ int wmain(int argc, wchar_t **argv) {
           return f.dialog && Done(ItemText(f.dialog, 1058)) >= 300;
         }, 60000)) {
       SetCursorPos(5, 5);
-      if (shots::RequestScreenshot(dir, L"download")) rc = 0;
+      if (shots::Request(dir, L"download", f.dialog)) rc = 0;
     } else {
       fwprintf(stderr, L"no download dialog in the middle of the transfer\n");
     }

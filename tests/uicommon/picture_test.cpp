@@ -1,0 +1,253 @@
+// The animated picture window under Wine: GIFs made here (real LZW image data, decoded by the
+// system's picture loader), frames composed by their positions and disposal methods (stepped
+// without the thread, read back pixel by pixel), the animation thread and its stop, still
+// pictures, and data that is no picture.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "picture_ex_wnd.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Palette of the test GIFs.
+constexpr COLORREF kRed = RGB(255, 0, 0), kBlue = RGB(0, 0, 255), kGreen = RGB(0, 255, 0),
+                   kWhite = RGB(255, 255, 255);
+
+void put16(Bytes &b, uint16_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+
+// Image data of a w x h frame in one colour (index 0-3), as LZW codes of 3 bits that never let
+// the table grow: a clear code before every second pixel.
+Bytes lzwSolid(int w, int h, uint8_t index) {
+  std::vector<int> codes;
+  for (int i = 0; i < w * h; ++i) {
+    if (i % 2 == 0) codes.push_back(4);  // clear
+    codes.push_back(index);
+  }
+  codes.push_back(5);  // end of information
+  Bytes packed;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (int c : codes) {
+    acc |= uint32_t(c) << bits;
+    bits += 3;
+    while (bits >= 8) {
+      packed.push_back(uint8_t(acc));
+      acc >>= 8;
+      bits -= 8;
+    }
+  }
+  if (bits) packed.push_back(uint8_t(acc));
+  Bytes out = {2};  // LZW minimum code size
+  for (size_t i = 0; i < packed.size(); i += 255) {
+    size_t n = std::min<size_t>(255, packed.size() - i);
+    out.push_back(uint8_t(n));
+    out.insert(out.end(), packed.begin() + long(i), packed.begin() + long(i + n));
+  }
+  out.push_back(0);
+  return out;
+}
+
+struct Frame {
+  int left, top, w, h;
+  uint8_t color;
+  int delay, disposal;
+};
+
+Bytes makeGif(int w, int h, const std::vector<Frame> &frames) {
+  Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
+  put16(b, uint16_t(w));
+  put16(b, uint16_t(h));
+  b.insert(b.end(), {0x81, 3, 0});  // global table of 4 colours, background index 3 (white)
+  b.insert(b.end(), {255, 0, 0, 0, 0, 255, 0, 255, 0, 255, 255, 255});
+  for (const Frame &f : frames) {
+    if (f.delay >= 0) {
+      b.insert(b.end(), {0x21, 0xF9, 4, uint8_t(f.disposal << 2)});
+      put16(b, uint16_t(f.delay));
+      b.insert(b.end(), {0, 0});
+    }
+    b.push_back(0x2C);
+    put16(b, uint16_t(f.left));
+    put16(b, uint16_t(f.top));
+    put16(b, uint16_t(f.w));
+    put16(b, uint16_t(f.h));
+    b.push_back(0);
+    Bytes data = lzwSolid(f.w, f.h, f.color);
+    b.insert(b.end(), data.begin(), data.end());
+  }
+  b.push_back(0x3B);
+  return b;
+}
+
+// A 24-bit bitmap file of w x h pixels in one colour.
+Bytes makeBmp(int w, int h, COLORREF c) {
+  const int stride = (w * 3 + 3) & ~3;
+  Bytes b(54 + size_t(stride) * h, 0);
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfSize = DWORD(b.size());
+  fh.bfOffBits = 54;
+  BITMAPINFOHEADER ih{};
+  ih.biSize = sizeof ih;
+  ih.biWidth = w;
+  ih.biHeight = h;
+  ih.biPlanes = 1;
+  ih.biBitCount = 24;
+  memcpy(b.data(), &fh, 14);
+  memcpy(b.data() + 14, &ih, 40);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t *p = b.data() + 54 + y * stride + x * 3;
+      p[0] = GetBValue(c);
+      p[1] = GetGValue(c);
+      p[2] = GetRValue(c);
+    }
+  return b;
+}
+
+HGLOBAL toGlobal(const Bytes &b) {
+  HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, b.size());
+  memcpy(GlobalLock(g), b.data(), b.size());
+  GlobalUnlock(g);
+  return g;
+}
+
+class PictureWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    parent = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr,
+                             nullptr, GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(nullptr, parent);
+    frame = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 10, 20, 50, 50, parent, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(picture.Subclass(frame));
+  }
+  void TearDown() override {
+    picture.UnLoad();
+    DestroyWindow(parent);
+  }
+  bool load(const Bytes &b) {
+    HGLOBAL g = toGlobal(b);
+    bool ok = picture.Load(g, DWORD(b.size()));
+    GlobalFree(g);
+    return ok;
+  }
+  // Processes the messages that are waiting (paints).
+  static void pump() {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+  }
+  HWND parent = nullptr, frame = nullptr;
+  ui::CPictureExWnd picture;
+};
+
+TEST_F(PictureWindow, FramesAreComposedByTheirDisposalMethods) {
+  ASSERT_TRUE(load(makeGif(20, 20, {{0, 0, 20, 20, 0, 10, 1},    // red everywhere, kept
+                                     {2, 2, 4, 4, 1, 10, 2},     // blue, then the background
+                                     {10, 10, 4, 4, 2, 10, 3},   // green, then what was under it
+                                     {16, 16, 2, 2, 3, 10, 1}})));  // white, kept
+  EXPECT_EQ(4u, picture.FrameCount());
+  // The window takes the canvas size where it stands.
+  RECT r;
+  GetWindowRect(frame, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
+  EXPECT_EQ(10, r.left);
+  EXPECT_EQ(20, r.top);
+  EXPECT_EQ(20, r.right - r.left);
+  EXPECT_EQ(20, r.bottom - r.top);
+  const COLORREF background = RGB(1, 2, 3);
+  picture.SetBkColor(background);
+  EXPECT_EQ(background, picture.CanvasPixel(0, 0));
+
+  EXPECT_EQ(100u, picture.ShowNextFrame());
+  EXPECT_EQ(kRed, picture.CanvasPixel(0, 0));
+  EXPECT_EQ(kRed, picture.CanvasPixel(19, 19));
+  picture.ShowNextFrame();
+  EXPECT_EQ(kBlue, picture.CanvasPixel(3, 3));
+  picture.ShowNextFrame();
+  EXPECT_EQ(background, picture.CanvasPixel(3, 3));  // disposal 2
+  EXPECT_EQ(kGreen, picture.CanvasPixel(11, 11));
+  picture.ShowNextFrame();
+  EXPECT_EQ(kRed, picture.CanvasPixel(11, 11));  // disposal 3: restored
+  EXPECT_EQ(kWhite, picture.CanvasPixel(17, 17));
+  EXPECT_EQ(background, picture.CanvasPixel(3, 3));
+  // Round again: a clean canvas, then the first frame.
+  picture.ShowNextFrame();
+  EXPECT_EQ(kRed, picture.CanvasPixel(17, 17));
+  EXPECT_EQ(kRed, picture.CanvasPixel(3, 3));
+  EXPECT_EQ(5, picture.FramesDrawn());
+
+  // The window shows the canvas.
+  pump();
+  HDC dc = GetDC(frame);
+  EXPECT_EQ(kRed, GetPixel(dc, 5, 5));
+  ReleaseDC(frame, dc);
+}
+
+TEST_F(PictureWindow, ShortDelaysShowForATenthOfASecond) {
+  ASSERT_TRUE(load(makeGif(8, 8, {{0, 0, 8, 8, 0, 0, 1}, {0, 0, 8, 8, 1, 4, 1}, {0, 0, 8, 8, 2, 5, 1},
+                                   {0, 0, 8, 8, 3, -1, 0}})));
+  EXPECT_EQ(100u, picture.ShowNextFrame());  // 0
+  EXPECT_EQ(100u, picture.ShowNextFrame());  // 4
+  EXPECT_EQ(50u, picture.ShowNextFrame());   // 5
+  EXPECT_EQ(100u, picture.ShowNextFrame());  // no control extension
+}
+
+TEST_F(PictureWindow, TheAnimationThreadPlaysAndStops) {
+  ASSERT_TRUE(load(makeGif(8, 8, {{0, 0, 8, 8, 0, 0, 1}, {0, 0, 8, 8, 1, 0, 1}})));
+  ASSERT_TRUE(picture.Draw());
+  EXPECT_TRUE(picture.IsAnimating());
+  DWORD start = GetTickCount();
+  while (picture.FramesDrawn() < 3 && GetTickCount() - start < 10000) {
+    pump();
+    Sleep(20);
+  }
+  EXPECT_GE(picture.FramesDrawn(), 3);
+  start = GetTickCount();
+  picture.Stop();
+  EXPECT_LT(GetTickCount() - start, 5000u);
+  EXPECT_FALSE(picture.IsAnimating());
+  LONG drawn = picture.FramesDrawn();
+  Sleep(300);
+  EXPECT_EQ(drawn, picture.FramesDrawn());
+  // Destroying the window stops it too.
+  ASSERT_TRUE(picture.Draw());
+  EXPECT_TRUE(picture.IsAnimating());
+  DestroyWindow(frame);
+  EXPECT_FALSE(picture.IsAnimating());
+}
+
+TEST_F(PictureWindow, StillPictures) {
+  // A GIF of one frame: shown as it is, no thread.
+  ASSERT_TRUE(load(makeGif(6, 5, {{0, 0, 6, 5, 1, 20, 1}})));
+  EXPECT_EQ(0u, picture.FrameCount());
+  EXPECT_EQ(6, picture.CanvasSize().cx);
+  ASSERT_TRUE(picture.Draw());
+  EXPECT_FALSE(picture.IsAnimating());
+  EXPECT_EQ(kBlue, picture.CanvasPixel(2, 2));
+  // A bitmap: its own size.
+  ASSERT_TRUE(load(makeBmp(7, 5, kGreen)));
+  EXPECT_EQ(7, picture.CanvasSize().cx);
+  EXPECT_EQ(5, picture.CanvasSize().cy);
+  ASSERT_TRUE(picture.Draw());
+  EXPECT_EQ(kGreen, picture.CanvasPixel(3, 2));
+}
+
+TEST_F(PictureWindow, WhatCannotBeShown) {
+  EXPECT_FALSE(load(Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x3B}));  // no frame
+  EXPECT_FALSE(load(Bytes{1, 2, 3, 4, 5, 6, 7, 8}));                                    // no picture
+  EXPECT_FALSE(picture.Draw());
+  EXPECT_EQ(0, picture.CanvasSize().cx);
+  EXPECT_FALSE(picture.Load(nullptr, 10));
+  EXPECT_FALSE(picture.Load(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(999), L"GIF"));
+}
+
+}  // namespace
