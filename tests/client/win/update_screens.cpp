@@ -109,7 +109,7 @@ int wmain(int argc, wchar_t **argv) {
           return f.dialog && Done(ItemText(f.dialog, 1058)) >= 300;
         }, 60000)) {
       SetCursorPos(5, 5);
-      if (shots::Request(dir, L"download", nullptr)) rc = 0;
+      if (shots::Request(dir, L"download", f.dialog)) rc = 0;
     } else {
       fwprintf(stderr, L"no download dialog in the middle of the transfer\n");
     }
