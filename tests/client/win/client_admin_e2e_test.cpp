@@ -527,6 +527,7 @@ TEST_F(AdminE2E, FormatCannotBeLeftWhileItRunsAndItsBarFollowsTheWork) {
     HeldMutex step(frameLock);
     if (!IsWindow(dlg)) return true;
     int pos = int(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    if (!IsWindow(bar)) return true;  // gone while it was asked: the 0 is no position
     if (positions.empty() || positions.back() != pos) positions.push_back(pos);
     Sleep(30);
     return false;
