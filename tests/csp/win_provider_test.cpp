@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../win/pe_image.h"
+#include "resource.h"
+#include "win_dialog_driver.h"
 #include "win_registration.h"
 #include "uk_tokenlib.h"
 #include "uk_tokensim_client.h"
@@ -157,10 +161,30 @@ class WinProvider : public testing::Test {
 };
 
 TEST_F(WinProvider, AcquireFlagCases) {
-  // No token: verify-only works, the rest find nothing.
+  // No token: verify-only works, the rest find nothing; opening and creating a container tell
+  // the user to insert the token (messages the test answers with OK).
+  const DWORD english = 1033;
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Client", L"Language", REG_DWORD,
+                  &english, sizeof english);
+  std::atomic<bool> stop{false};
+  std::atomic<int> told{0};
+  std::thread user([&] {
+    while (!stop) {
+      HWND d = cspui::FindDialogWithText(IDC_TEXT, L"Please insert your DEZoda device!");
+      if (d) {
+        ++told;
+        cspui::Click(d, IDOK);
+        cspui::WaitFor([&] { return !IsWindow(d); }, 5000);
+      }
+      Sleep(20);
+    }
+  });
   { Prov v(nullptr, CRYPT_VERIFYCONTEXT); EXPECT_TRUE(v) << std::hex << v.error; }
   EXPECT_EQ(kNteBadKeyset, acquireError("win-c1", 0));
   EXPECT_EQ(kScardNoReaders, acquireError("win-c1", CRYPT_NEWKEYSET));
+  stop = true;
+  user.join();
+  EXPECT_GE(told.load(), 1);
 
   addToken();
   {
