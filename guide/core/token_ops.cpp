@@ -18,9 +18,26 @@ namespace {
 
 // Runs op on the first token of this bank: listed, connected, the application directory
 // selected; disconnected again on every way out.
+const DeviceLockHooks *g_lock = nullptr;
+
+// Holds the device-exclusive lock, if one is set, for its lifetime.
+class DeviceLockScope {
+ public:
+  DeviceLockScope() : held_(!g_lock || g_lock->lock()) {}
+  ~DeviceLockScope() {
+    if (held_ && g_lock) g_lock->unlock();
+  }
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
+
 template <class Op>
 uint32_t WithFirstToken(const GuideTokenApi *api, Op op) {
   if (!api) return kNotBound;
+  DeviceLockScope lock;
+  if (!lock.held()) return kDeviceBusy;
   UK_DEV_INFO devs[kDeviceSlots];
   memset(devs, 0, sizeof devs);
   uint32_t count = kDeviceSlots;
@@ -38,6 +55,8 @@ uint32_t WithFirstToken(const GuideTokenApi *api, Op op) {
 }
 
 }  // namespace
+
+void SetDeviceLock(const DeviceLockHooks *hooks) { g_lock = hooks; }
 
 const char *DefaultUserPin(const char *serial) {
   return strlen(serial) > 6 && serial[6] == '2' ? "937260" : "482915";

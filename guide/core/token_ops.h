@@ -49,6 +49,18 @@ constexpr size_t kDeviceSlots = 8, kContainerSlots = 8;
 // The largest certificate a token holds; the certificate buffer has room for it.
 constexpr size_t kCertificateCapacity = 4096;
 
+// The device-exclusive lock that the client manager and the provider hold around each of their
+// command sequences on a token. The guide's Windows skin sets it, so that another program's
+// commands never fall between the guide's select and read (a read would then meet another
+// file, or none). Without it set (the native tests) the operations run unlocked. lock() is true
+// when the lock is held; false when it could not be had within its limit (kDeviceBusy).
+struct DeviceLockHooks {
+  bool (*lock)();
+  void (*unlock)();
+};
+void SetDeviceLock(const DeviceLockHooks *hooks);
+constexpr uint32_t kDeviceBusy = 0x102;   // WAIT_TIMEOUT: another program held the token too long
+
 // The factory user PIN of a token: "937260" when the seventh character of its serial number is
 // '2', "482915" for every other token.
 const char *DefaultUserPin(const char *serial);

@@ -4,7 +4,26 @@
 
 #include "guide_paths.h"
 
+#include "ui_kernel_objects.h"
+
 namespace guide {
+
+namespace {
+
+// The token library's device-exclusive mutex, shared with the client manager and the provider.
+// A wait of 30 s covers the longest sequence of another program short of a format.
+HANDLE g_deviceMutex = nullptr;
+bool LockDevice() {
+  if (!g_deviceMutex) return true;  // the mutex could not be made: nothing to share it with
+  DWORD r = WaitForSingleObject(g_deviceMutex, 30000);
+  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+}
+void UnlockDevice() {
+  if (g_deviceMutex) ReleaseMutex(g_deviceMutex);
+}
+const DeviceLockHooks kDeviceLock = {LockDevice, UnlockDevice};
+
+}  // namespace
 
 CGuideTokenLib::CGuideTokenLib(std::wstring path) : path_(std::move(path)) {}
 
@@ -33,6 +52,8 @@ uint32_t CGuideTokenLib::Bind() {
   }
   api_ = api;
   module_ = module;
+  if (!g_deviceMutex) g_deviceMutex = ui::CreateSharedMutex(UK_DEVICE_EXCLUSIVE_MUTEX);
+  SetDeviceLock(&kDeviceLock);
   return api_.EstablishContext();
 }
 

@@ -578,6 +578,45 @@ TEST_F(GuideTokenTest, NoLibraryNoTokenAndTheFirstOfTwoTokens) {
   EXPECT_EQ(0u, Verify("GDT0011000004", "482915"));
 }
 
+// The device-exclusive lock around each operation: held from the listing to the disconnect, and
+// a lock that cannot be had leaves the token untouched.
+struct LockRecorder {
+  static bool grant;
+  static int locks, unlocks;
+  static bool Lock() {
+    ++locks;
+    return grant;
+  }
+  static void Unlock() { ++unlocks; }
+};
+bool LockRecorder::grant = true;
+int LockRecorder::locks = 0, LockRecorder::unlocks = 0;
+
+TEST_F(GuideTokenTest, EveryOperationHoldsTheDeviceLockAndABusyTokenIsLeftAlone) {
+  const DeviceLockHooks hooks = {LockRecorder::Lock, LockRecorder::Unlock};
+  SetDeviceLock(&hooks);
+  struct Unset {
+    ~Unset() { SetDeviceLock(nullptr); }
+  } unset;
+  LockRecorder::grant = true;
+  LockRecorder::locks = LockRecorder::unlocks = 0;
+  AddToken("GDT0011000005");
+  uint32_t changed = 1;
+  uint8_t buf[16];
+  uint32_t len = sizeof buf;
+  EXPECT_EQ(0u, DetectPinChanged(&kNativeApi, &changed));
+  EXPECT_EQ(0u, ReadFirstCertificate(&kNativeApi, buf, &len));
+  EXPECT_EQ(0u, ChangeDefaultPin(&kNativeApi, L"482915", "Locked1"));
+  EXPECT_EQ(3, LockRecorder::locks);
+  EXPECT_EQ(3, LockRecorder::unlocks);
+
+  LockRecorder::grant = false;
+  EXPECT_EQ(kDeviceBusy, ChangeDefaultPin(&kNativeApi, L"482915", "Other22"));
+  EXPECT_EQ(kDeviceBusy, DetectPinChanged(&kNativeApi, &changed));
+  EXPECT_EQ(3, LockRecorder::unlocks);  // a lock not had is not released
+  EXPECT_EQ(0u, Verify("GDT0011000005", "Locked1"));
+}
+
 TEST_F(GuideTokenTest, FirstCertificateInContainerOrderExchangeBeforeSignature) {
   AddToken("GDT0011000005");
   uint8_t buf[kCertificateCapacity];
