@@ -101,7 +101,30 @@ UK_DEV_INFO DeviceOf(const std::string &serial) {
 }
 
 // The user PIN verified on the token (0), and its PIN-changed flag.
+// The device-exclusive mutex, held around the test's own command sequences as every program
+// holds it: the guide reads the token on its own while the test checks the PIN.
+class DeviceLock {
+ public:
+  DeviceLock() : mutex_(CreateMutexA(nullptr, FALSE, UK_DEVICE_EXCLUSIVE_MUTEX)) {
+    if (mutex_) {
+      DWORD r = WaitForSingleObject(mutex_, 30000);
+      held_ = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+  }
+  ~DeviceLock() {
+    if (held_) ReleaseMutex(mutex_);
+    if (mutex_) CloseHandle(mutex_);
+  }
+  DeviceLock(const DeviceLock &) = delete;
+  DeviceLock &operator=(const DeviceLock &) = delete;
+
+ private:
+  HANDLE mutex_;
+  bool held_ = false;
+};
+
 uint32_t VerifyPin(const std::string &serial, const char *pin, uint32_t *changed = nullptr) {
+  DeviceLock lock;
   UK_DEV_INFO dev = DeviceOf(serial);
   uint32_t rc = zksTokenConnect(&dev, 1);
   if (rc) return rc;
@@ -115,6 +138,7 @@ uint32_t VerifyPin(const std::string &serial, const char *pin, uint32_t *changed
 }
 
 uint32_t ChangePin(const std::string &serial, const char *from, const char *to) {
+  DeviceLock lock;
   UK_DEV_INFO dev = DeviceOf(serial);
   uint32_t rc = zksTokenConnect(&dev, 1);
   if (rc) return rc;
