@@ -61,6 +61,7 @@ cleanup() {
   rm -rf "$WINEPREFIX" "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM   # the clean-up runs when the demonstration is interrupted too
 
 step "a fresh Windows ($arch prefix) with a display"
 # The display first: the first Wine process of a session decides whether it has one.
@@ -148,8 +149,8 @@ step "uninstall silently (the client is still running)"
 wine "$kelm\\Uninstall.exe" /S || fail "the uninstaller did not start"
 # The uninstaller hands its work to a copy of itself and returns at once.
 for _ in $(seq 600); do [ -e "$WINEPREFIX/drive_c/Program Files/ORVToken" ] || break; sleep 0.1; done
-wineserver -w 2>/dev/null || true
-wineserver -p </dev/null >/dev/null 2>&1
+# The uninstaller asked the client to quit; give it a moment to be gone.
+for _ in $(seq 100); do pgrep -f ORV_KELM_Client.exe >/dev/null || break; sleep 0.1; done
 left=0
 check() {  # WHAT, then a command that succeeds when something is left
   local what=$1; shift
