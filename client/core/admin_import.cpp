@@ -80,8 +80,8 @@ bool ImportPfxCertificates(IClientShell &shell, IImportDialog &dlg, CMarvoDevice
   int withKey = 0, imported = 0;
   bool pinAsked = false, stopped = false;
   for (ISourceCertificate *c : certificates) {
-    uint32_t spec = 0, size = 0;
-    if (c->AcquireKey(&spec) != 0) continue;  // a certificate without key (a CA of the chain)
+    uint32_t keySpec = 0, size = 0;
+    if (c->AcquireKey(&keySpec) != 0) continue;  // a certificate without key (a CA of the chain)
     ++withKey;
     if (c->OpenKey() != 0 || c->ExportSize(&size) != 0) continue;
     ImportKey key;
@@ -115,8 +115,8 @@ bool ImportPfxCertificates(IClientShell &shell, IImportDialog &dlg, CMarvoDevice
 
 bool ImportStoreCertificate(IClientShell &shell, IImportDialog &dlg, CMarvoDevice &d,
                             ISourceCertificate &c) {
-  uint32_t spec = 0;
-  if (c.AcquireKey(&spec) != 0) {
+  uint32_t keySpec = 0;
+  if (c.AcquireKey(&keySpec) != 0) {
     dlg.MessageBox(LangString(18), kBoxError);
     return false;
   }
@@ -137,14 +137,14 @@ bool ImportStoreCertificate(IClientShell &shell, IImportDialog &dlg, CMarvoDevic
     std::vector<uint8_t> pub = c.PublicKey();
     if (ModulusOfPublicKey(pub.data(), pub.size(), modulus) &&
         d.FindContainerByExchangeModulus(modulus, &record) >= 0) {
-      if (!d.WriteCertificate(&record, c.Der().data(), c.Der().size(), spec)) {
+      if (!d.WriteCertificate(&record, c.Der().data(), c.Der().size(), keySpec)) {
         dlg.MessageBox(LangString(26), kBoxError);
         return false;
       }
       return true;
     }
     if (MakeContainer(dlg, d, &record) != NewContainer::kReady) return false;
-    if (!d.WriteCertificate(&record, c.Der().data(), c.Der().size(), spec)) {
+    if (!d.WriteCertificate(&record, c.Der().data(), c.Der().size(), keySpec)) {
       d.DeleteContainer(&record);
       dlg.MessageBox(LangString(26), kBoxError);
       return false;
@@ -167,7 +167,7 @@ bool ImportStoreCertificate(IClientShell &shell, IImportDialog &dlg, CMarvoDevic
   if (MakeContainer(dlg, d, &record) != NewContainer::kReady) return false;
   bool ok = false;
   if (!AskUserPin(shell, d)) d.DeleteContainer(&record);
-  else ok = WriteKeyAndCertificate(dlg, d, &record, key, c.Der(), spec);
+  else ok = WriteKeyAndCertificate(dlg, d, &record, key, c.Der(), keySpec);
   d.LogOut();
   return ok;
 }
