@@ -46,15 +46,6 @@ HGLOBAL ReadPictureFile(const std::wstring &path, DWORD &size) {
   return mem;
 }
 
-// Centres a picture window in a box.
-void CentreIn(HWND picture, const RECT &box) {
-  RECT r;
-  GetWindowRect(picture, &r);
-  const int w = std::min<int>(r.right - r.left, box.right - box.left), h = std::min<int>(r.bottom - r.top, box.bottom - box.top);
-  SetWindowPos(picture, nullptr, box.left + (box.right - box.left - w) / 2, box.top + (box.bottom - box.top - h) / 2, w,
-               h, SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 HFONT MakeFont(int pixels, bool bold) {
   return CreateFontW(-pixels, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
                      CLEARTYPE_QUALITY, 0, kFace);
@@ -306,7 +297,7 @@ class CNewsPopShow : public CNewsPopBase<CNewsPopShow> {
   }
   void Show() {
     picture_.SetBkColor(kPanelColor);
-    CentreIn(picture_.m_hWnd, pictureBox_);
+    picture_.FitInto(pictureBox_);  // a larger picture is scaled down, whole
     picture_.Draw();
   }
   static unsigned __stdcall PictureThread(void *p) {

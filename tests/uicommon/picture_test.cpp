@@ -113,6 +113,25 @@ Bytes makeBmp(int w, int h, COLORREF c) {
   return b;
 }
 
+// A 24-bit bitmap file of w x h white pixels with a block of its own colour in each corner (a
+// quarter of the width and of the height; top left, top right, bottom left, bottom right): a
+// picture that shows whole shows all four corners, a cut-out shows white or only some of them.
+Bytes makeCornersBmp(int w, int h, const COLORREF (&q)[4]) {
+  Bytes b = makeBmp(w, h, kWhite);
+  const int stride = (w * 3 + 3) & ~3;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool top = y < h / 4, bottom = y >= h - h / 4, left = x < w / 4, right = x >= w - w / 4;
+      if (!(top || bottom) || !(left || right)) continue;
+      const COLORREF c = q[(top ? 0 : 2) + (left ? 0 : 1)];
+      uint8_t *p = b.data() + 54 + size_t(h - 1 - y) * stride + x * 3;  // rows are stored bottom-up
+      p[0] = GetBValue(c);
+      p[1] = GetGValue(c);
+      p[2] = GetRValue(c);
+    }
+  return b;
+}
+
 HGLOBAL toGlobal(const Bytes &b) {
   HGLOBAL g = GlobalAlloc(GMEM_MOVEABLE, b.size());
   memcpy(GlobalLock(g), b.data(), b.size());
@@ -248,6 +267,150 @@ TEST_F(PictureWindow, WhatCannotBeShown) {
   EXPECT_EQ(0, picture.CanvasSize().cx);
   EXPECT_FALSE(picture.Load(nullptr, 10));
   EXPECT_FALSE(picture.Load(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(999), L"GIF"));
+}
+
+// Pictures larger than their window are scaled down to fit it whole, keeping their proportions;
+// smaller ones keep their size. Checked on what the window paints, read back from its device
+// context.
+class ScaledPicture : public PictureWindow {
+ protected:
+  // The window's position in the parent and its size.
+  RECT placed() const {
+    RECT r;
+    GetWindowRect(frame, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
+    return r;
+  }
+  // The window's own painting, captured into a bitmap of ours and read back.
+  std::vector<COLORREF> capture(int *w, int *h) {
+    RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    pump();
+    RECT c;
+    GetClientRect(frame, &c);
+    *w = c.right;
+    *h = c.bottom;
+    HDC window = GetDC(frame);
+    HDC mem = CreateCompatibleDC(window);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = *w;
+    bi.bmiHeader.biHeight = -*h;  // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void *bits = nullptr;
+    HBITMAP dib = CreateDIBSection(window, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(mem, dib);
+    BitBlt(mem, 0, 0, *w, *h, window, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<COLORREF> px(size_t(*w) * size_t(*h));
+    const uint8_t *p = static_cast<const uint8_t *>(bits);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = RGB(p[4 * i + 2], p[4 * i + 1], p[4 * i]);
+    SelectObject(mem, old);
+    DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(frame, window);
+    return px;
+  }
+  static COLORREF at(const std::vector<COLORREF> &px, int w, int x, int y) { return px[size_t(y) * w + x]; }
+
+  static constexpr COLORREF kYellow = RGB(255, 255, 0);
+};
+
+TEST_F(ScaledPicture, ALargeStillPictureIsShownWholeInItsBox) {
+  // 200 x 100 into a box of 50 x 50 at (10, 20): 50 x 25, centred in the box.
+  const COLORREF q[4] = {kRed, kGreen, kBlue, kYellow};
+  ASSERT_TRUE(load(makeCornersBmp(200, 100, q)));
+  EXPECT_EQ(200, picture.CanvasSize().cx);
+  ASSERT_TRUE(picture.Draw());
+  picture.FitInto(RECT{10, 20, 60, 70});
+  RECT r = placed();
+  EXPECT_EQ(10, r.left);
+  EXPECT_EQ(32, r.top);  // 20 + (50 - 25) / 2
+  EXPECT_EQ(50, r.right - r.left);
+  EXPECT_EQ(25, r.bottom - r.top);
+  int w = 0, h = 0;
+  std::vector<COLORREF> px = capture(&w, &h);
+  ASSERT_EQ(50, w);
+  ASSERT_EQ(25, h);
+  // Every corner shows its own colour: nothing is cut off; white in between.
+  EXPECT_EQ(kRed, at(px, w, 1, 1));
+  EXPECT_EQ(kGreen, at(px, w, w - 2, 1));
+  EXPECT_EQ(kBlue, at(px, w, 1, h - 2));
+  EXPECT_EQ(kYellow, at(px, w, w - 2, h - 2));
+  EXPECT_EQ(kWhite, at(px, w, w / 2, h / 2));
+  EXPECT_EQ(kWhite, at(px, w, 1, h / 2));
+}
+
+TEST_F(ScaledPicture, AWindowMadeSmallerShowsThePictureScaledAndCentred) {
+  // The caller gives the window 60 x 60 for a picture of 120 x 240: 30 x 60 in the middle,
+  // the background colour on both sides.
+  const COLORREF q[4] = {kRed, kGreen, kBlue, kYellow};
+  ASSERT_TRUE(load(makeCornersBmp(120, 240, q)));
+  ASSERT_TRUE(picture.Draw());
+  const COLORREF background = RGB(1, 2, 3);
+  picture.SetBkColor(background);
+  picture.Draw();
+  SetWindowPos(frame, nullptr, 0, 0, 60, 60, SWP_NOMOVE | SWP_NOZORDER);
+  int w = 0, h = 0;
+  std::vector<COLORREF> px = capture(&w, &h);
+  ASSERT_EQ(60, w);
+  EXPECT_EQ(background, at(px, w, 2, 30));
+  EXPECT_EQ(background, at(px, w, 57, 30));
+  EXPECT_EQ(kRed, at(px, w, 16, 1));
+  EXPECT_EQ(kGreen, at(px, w, 43, 1));
+  EXPECT_EQ(kBlue, at(px, w, 16, 58));
+  EXPECT_EQ(kYellow, at(px, w, 43, 58));
+  EXPECT_EQ(kWhite, at(px, w, 30, 30));
+}
+
+TEST_F(ScaledPicture, AnimationFramesAreScaledWithTheirPositions) {
+  // 160 x 160, red everywhere then blue in the bottom-right corner (40 x 40); shown in 80 x 80.
+  ASSERT_TRUE(load(makeGif(160, 160, {{0, 0, 160, 160, 0, 10, 1}, {120, 120, 40, 40, 1, 10, 1}})));
+  ASSERT_EQ(2u, picture.FrameCount());
+  picture.FitInto(RECT{0, 0, 80, 80});
+  RECT r = placed();
+  EXPECT_EQ(80, r.right - r.left);
+  EXPECT_EQ(80, r.bottom - r.top);
+  picture.ShowNextFrame();
+  picture.ShowNextFrame();
+  int w = 0, h = 0;
+  std::vector<COLORREF> px = capture(&w, &h);
+  ASSERT_EQ(80, w);
+  EXPECT_EQ(kRed, at(px, w, 1, 1));
+  EXPECT_EQ(kRed, at(px, w, 78, 1));
+  EXPECT_EQ(kRed, at(px, w, 1, 78));
+  EXPECT_EQ(kBlue, at(px, w, 78, 78));
+  EXPECT_EQ(kBlue, at(px, w, 62, 62));
+  EXPECT_EQ(kRed, at(px, w, 57, 57));
+}
+
+TEST_F(ScaledPicture, SmallPicturesKeepTheirSize) {
+  // 20 x 10 in a box of 85 x 85: its own size, centred; painted pixel for pixel.
+  const COLORREF q[4] = {kRed, kGreen, kBlue, kYellow};
+  ASSERT_TRUE(load(makeCornersBmp(20, 10, q)));
+  ASSERT_TRUE(picture.Draw());
+  picture.FitInto(RECT{10, 54, 95, 139});
+  RECT r = placed();
+  EXPECT_EQ(42, r.left);  // 10 + (85 - 20) / 2
+  EXPECT_EQ(91, r.top);   // 54 + (85 - 10) / 2
+  EXPECT_EQ(20, r.right - r.left);
+  EXPECT_EQ(10, r.bottom - r.top);
+  int w = 0, h = 0;
+  std::vector<COLORREF> px = capture(&w, &h);
+  ASSERT_EQ(20, w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool corner = (y < 2 || y >= 8) && (x < 5 || x >= 15);
+      ASSERT_EQ(corner ? q[(y < 2 ? 0 : 2) + (x < 5 ? 0 : 1)] : kWhite, at(px, w, x, y)) << x << "," << y;
+    }
+  // A window larger than the picture: still its own size, in the middle.
+  SetWindowPos(frame, nullptr, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER);
+  px = capture(&w, &h);
+  ASSERT_EQ(40, w);
+  EXPECT_EQ(kRed, at(px, w, 10, 10));
+  EXPECT_EQ(kYellow, at(px, w, 29, 19));
+  EXPECT_EQ(picture.BkColor(), at(px, w, 9, 10));
+  EXPECT_EQ(picture.BkColor(), at(px, w, 30, 19));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "gif_blocks.h"
+#include "picture_fit.h"
 
 namespace ui {
 
@@ -216,6 +217,16 @@ void CPictureExWnd::SetBkColor(COLORREF color) {
   if (m_hWnd) InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
+void CPictureExWnd::FitInto(const RECT &box) {
+  if (!m_hWnd) return;
+  const PictureExtent area{box.right - box.left, box.bottom - box.top};
+  PictureExtent size = FitPicture(PictureExtent{canvasSize_.cx, canvasSize_.cy}, area);
+  if (size.cx <= 0 || size.cy <= 0) size = area;  // nothing loaded: the whole box
+  SetWindowPos(m_hWnd, nullptr, box.left + LONG(area.cx - size.cx) / 2, box.top + LONG(area.cy - size.cy) / 2,
+               int(size.cx), int(size.cy), SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(m_hWnd, nullptr, FALSE);
+}
+
 void CPictureExWnd::FillCanvas(const RECT &rect) { FillRectColor(canvas_, rect, background_); }
 
 // ---- showing -------------------------------------------------------------------------------
@@ -346,12 +357,14 @@ LRESULT CPictureExWnd::OnPaint(UINT, WPARAM, LPARAM, bool &) {
     RECT src = paintRect_;
     if (IsRectEmpty(&src)) src = RECT{0, 0, canvasSize_.cx, canvasSize_.cy};
     const int w = src.right - src.left, h = src.bottom - src.top;
-    // A window larger than the picture shows it centred on the background colour.
-    const int x = client.right > w ? (client.right - w) / 2 : 0;
-    const int y = client.bottom > h ? (client.bottom - h) / 2 : 0;
-    if (client.right > w || client.bottom > h) {
+    // A picture larger than the window is scaled down to fit it, keeping its proportions; one
+    // smaller than the window shows at its own size. Either is centred on the background colour.
+    const PictureExtent shown = FitPicture(PictureExtent{w, h}, PictureExtent{client.right, client.bottom});
+    const int sw = int(shown.cx), sh = int(shown.cy);
+    const int x = (client.right - sw) / 2, y = (client.bottom - sh) / 2;
+    if (client.right > sw || client.bottom > sh) {
       HRGN all = CreateRectRgnIndirect(&client);
-      HRGN pic = CreateRectRgn(x, y, x + w, y + h);
+      HRGN pic = CreateRectRgn(x, y, x + sw, y + sh);
       CombineRgn(all, all, pic, RGN_DIFF);
       HBRUSH b = CreateSolidBrush(background_);
       FillRgn(dc, all, b);
@@ -359,7 +372,17 @@ LRESULT CPictureExWnd::OnPaint(UINT, WPARAM, LPARAM, bool &) {
       DeleteObject(pic);
       DeleteObject(all);
     }
-    BitBlt(dc, x, y, w, h, canvas_, src.left, src.top, SRCCOPY);
+    if (sw == w && sh == h) {
+      BitBlt(dc, x, y, w, h, canvas_, src.left, src.top, SRCCOPY);
+    } else if (sw > 0 && sh > 0) {
+      // Halftone averages the pixels that fall together instead of dropping rows and columns.
+      const int oldMode = SetStretchBltMode(dc, HALFTONE);
+      POINT oldOrigin;
+      SetBrushOrgEx(dc, 0, 0, &oldOrigin);
+      StretchBlt(dc, x, y, sw, sh, canvas_, src.left, src.top, w, h, SRCCOPY);
+      SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
+      SetStretchBltMode(dc, oldMode);
+    }
   }
   EndPaint(m_hWnd, &ps);
   return 0;

@@ -2,7 +2,8 @@
 // frames, to play its animation. Each frame is cut into a GIF of its own (ui::WalkGif,
 // ui::CutGifFrame) and decoded by the system's picture loader (OleLoadPicture); the frames are
 // composed on an off-screen canvas by their positions, delays and disposal methods on an
-// animation thread of the window's own, and the window paints from the canvas.
+// animation thread of the window's own, and the window paints from the canvas: at its own size
+// when it fits the window, else scaled down to fit, keeping its proportions (never scaled up).
 #pragma once
 #include <windows.h>
 #include <ole2.h>
@@ -34,6 +35,9 @@ class CPictureExWnd : public CWindowImpl<CPictureExWnd> {
   // Ends the animation (waits at most 5 seconds for its thread).
   void Stop();
   void UnLoad();
+  // Loading a picture gives the window the picture's size. This places the window in a box of the
+  // parent's client area instead: the picture's size scaled down to fit the box, centred in it.
+  void FitInto(const RECT &box);
   // Paints only this part of the canvas (an empty rectangle: all of it).
   void SetPaintRect(const RECT &rect) { paintRect_ = rect; }
 
