@@ -5,7 +5,9 @@ GET /newsquery/queryService.action?command=C&parameter=P answers the current sce
 "NewsAcquire" and "LotteryAcquire" (root "NewsAcquire", "News" elements with seven children) and
 an empty answer for "NewsAnalyse". /s/<scenario>/newsquery/queryService.action picks a scenario
 for one request; /ctl/scenario?name=X sets the default; /ctl/log answers the request lines seen
-so far (path, then the User-Agent); /pic/<name> serves the test pictures.
+so far (path, then the User-Agent); /ctl/served answers one line per query whose answer has been
+written in full (scenario, then command), so that a test can wait for an answer to have reached
+the client; /pic/<name> serves the test pictures.
 
   news_server.py --port-file FILE [--log FILE]
 """
@@ -35,22 +37,25 @@ def gif(size):
     return head + b"".join(parts) + image + b"\x3b"
 
 
-def picture_gif(size=64):
+def picture_gif(width=64, height=None):
     """A picture for the single popup: a sun over a field, drawn by the artwork script."""
+    height = height or width
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts"))
     import make_artwork as art
-    cv = art.Canvas(size, size, (90, 150, 220, 255))
+    cv = art.Canvas(width, height, (90, 150, 220, 255))
     cv.fill(lambda x, y: 0.68 + 0.04 * art.math.sin(x * 9) - y, (60, 160, 80))
     cv.fill(art.circle(0.72, 0.28, 0.14), (250, 210, 60))
     with tempfile.TemporaryDirectory() as d:
         path = os.path.join(d, "p.gif")
-        art.write_gif(path, size, size, [(cv, 0, 0, 0, 1)], b"news test picture")
+        art.write_gif(path, width, height, [(cv, 0, 0, 0, 1)], b"news test picture")
         with open(path, "rb") as f:
             return f.read()
 
 
 PICTURES = {
     "ok.gif": picture_gif(),
+    # Larger than the popup's picture box: shown scaled down, whole.
+    "wide.gif": picture_gif(160, 100),
     "small.gif": gif(100),
     "notimage.gif": b"<html><body>" + b"x" * 2000 + b"</body></html>",
     "big.gif": gif(3 << 20),
@@ -87,7 +92,7 @@ def scenario(name, command, parameter, host):
         return 200, answer(items).encode()
     if name == "more":
         items = [item("Card fee waived", link="https://127.0.0.1/fees", cursor="104",
-                      pic="http://%s/pic/ok.gif" % host,
+                      pic="http://%s/pic/wide.gif" % host,
                       content="The annual card fee is waived for customers who sign with the UKey.")]
         return 200, answer(items).encode()
     if name == "twelve":
@@ -127,6 +132,7 @@ class State:
     lock = threading.Lock()
     default = "normal"
     log = []
+    served = []
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -156,6 +162,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             with State.lock:
                 body = "\n".join(State.log).encode()
             return self.reply(200, body, "text/plain; charset=utf-8")
+        if path == "/ctl/served":
+            with State.lock:
+                body = "".join(line + "\n" for line in State.served).encode()
+            return self.reply(200, body, "text/plain; charset=utf-8")
         if path.startswith("/pic/"):
             data = PICTURES.get(path[5:])
             return self.reply(200 if data else 404, data or b"", "image/gif")
@@ -165,9 +175,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             path = "/" + path
         if path != "/newsquery/queryService.action":
             return self.reply(404, b"")
-        status, body = scenario(name, query.get("command", [""])[0],
-                                query.get("parameter", [""])[0], self.headers.get("Host", ""))
+        command = query.get("command", [""])[0]
+        status, body = scenario(name, command, query.get("parameter", [""])[0], self.headers.get("Host", ""))
         self.reply(status, body)
+        self.wfile.flush()
+        with State.lock:
+            State.served.append("%s\t%s" % (name, command))
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

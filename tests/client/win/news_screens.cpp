@@ -1,8 +1,9 @@
 // The client's news as a user meets them, under Wine on a display, against the local news server
 // (its port in the file named by UK_NEWS_PORT_FILE): the client started with fresh news files
 // fetches, blinks (tray tip "您有未读消息"), shows the multiple popup at the work area's corner,
-// translucent until the mouse is over it; a second fetch gives the single popup with its picture;
-// hostile answers leave it running; the settings dialog refuses a refresh of 121 and saves 30;
+// translucent until the mouse is over it; a second fetch gives the single popup with its picture
+// (larger than its box: scaled down whole); hostile answers, each waited for until the server has
+// served it, leave it running; the settings dialog refuses a refresh of 121 and saves 30;
 // Exit writes the database.
 //
 // Both a test (ctest news_e2e_test: DIR "-") and the screenshot driver of scripts/screenshots.sh
@@ -61,6 +62,33 @@ void Shoot(HWND settle, const wchar_t *name) {
 std::wstring g_host;
 void Scenario(const wchar_t *name) {
   client::QueryNewsService(L"http://" + g_host + L"/ctl/scenario?name=" + name, client::NewsProxy{});
+}
+
+// How many news queries the server has answered in full under this scenario.
+int Served(const std::wstring &scenario) {
+  const std::string lines =
+      client::QueryNewsService(L"http://" + g_host + L"/ctl/served", client::NewsProxy{});
+  const std::string want(scenario.begin(), scenario.end());
+  const std::string line = want + "\tNewsAcquire\n";
+  int n = 0;
+  for (size_t at = 0; (at = lines.find(line, at)) != std::string::npos; at += line.size())
+    if (at == 0 || lines[at - 1] == '\n') ++n;
+  return n;
+}
+
+// Makes the client fetch the news under this scenario and waits until the server has answered
+// it. The client takes "Get news now" only while no fetch of its own is under way (it is ignored
+// otherwise), so the command is given again until an answer has gone out: a served answer also
+// shows that the client had finished with the one before.
+bool FetchServed(HWND main, const wchar_t *scenario) {
+  Scenario(scenario);
+  const int before = Served(scenario);
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 60000) {
+    PostMessageW(main, WM_COMMAND, 57672, 0);
+    if (WaitFor([&] { return Served(scenario) > before; }, 3000)) return true;
+  }
+  return false;
 }
 
 bool TipIs(const wchar_t *tip) {
@@ -160,7 +188,7 @@ int wmain(int argc, wchar_t **argv) {
   client::SaveNewsConfig(config, s, L"");
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  const std::wstring picture = std::wstring(temp) + L"ORV\\ok.gif";
+  const std::wstring picture = std::wstring(temp) + L"ORV\\wide.gif";
   DeleteFileW(picture.c_str());
   Scenario(L"normal");
 
@@ -202,18 +230,25 @@ int wmain(int argc, wchar_t **argv) {
       Check(Text(GetDlgItem(pop, 1064)) == L"The annual card fee is waived for customers who ...",
             "single popup: a content above 50 characters cut to 48 and \"...\"");
       Check(WaitFor([&] { return Exists(picture); }, 10000), "the picture arrives in the cache");
-      WaitFor([] { return false; }, 300);  // the window repaints with the picture
+      // 160 x 100 in the box of 85 x 85: scaled down whole to 85 x 53, in the box's middle.
+      HWND box = GetDlgItem(pop, 1065);
+      RECT r{};
+      Check(WaitFor([&] { return GetClientRect(box, &r) && r.right == 85 && r.bottom == 53; }, 10000),
+            "single popup: a larger picture scaled down to the box, proportions kept");
+      GetWindowRect(box, &r);
+      MapWindowPoints(nullptr, pop, reinterpret_cast<POINT *>(&r), 2);
+      Check(r.left == 10 && r.top == 54 + 16, "single popup: the picture centred in its box");
       Shoot(pop, L"single");
       PostMessageW(pop, WM_COMMAND, 1075, 0);
       WaitFor([&] { return !IsWindow(pop); }, 5000);
     }
 
     // Hostile and huge answers: the client stays.
-    for (const wchar_t *bad : {L"hostile", L"many", L"malformed", L"doctype", L"huge"}) {
-      Scenario(bad);
-      PostMessageW(main, WM_COMMAND, 57672, 0);
+    // Each answer is known to have been handled once the next one is served; an empty answer
+    // comes last.
+    for (const wchar_t *bad : {L"hostile", L"many", L"malformed", L"doctype", L"huge", L"empty"}) {
+      Check(FetchServed(main, bad), "the client fetches again after the answer before");
       DWORD_PTR r;
-      WaitFor([&] { return false; }, 1500);
       Check(SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 10000, &r) != 0 &&
                 WaitForSingleObject(process, 0) == WAIT_TIMEOUT,
             "a hostile answer leaves the client running");
