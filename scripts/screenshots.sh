@@ -38,7 +38,7 @@ drivers=(
   "client|client_screens.exe|main-certificate main-nothing-selected tray-menu notice modify-pin modify-admin-pin unlock-pin label format import select-certificate delete-question user-pin"
   "guide|guide_screens.exe|step2-pin step2-message step1 step1-details step3-waiting step4 step3-certificate"
   "update|update_screens.exe|download"
-  "news|news_screens.exe|multiple single"
+  "news|news_screens.exe|multiple single settings"
   "csp|csp_screens.exe|pin wrong-pin default-pin cancel-pin locked insert-device cancel-transaction select-device key-generation set-pin-on-device pin-on-device confirm-on-device confirm"
 )
 languages=("en 1033" "zh-CN 2052" "zh-TW 1028")

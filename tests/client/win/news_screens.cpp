@@ -261,7 +261,7 @@ int wmain(int argc, wchar_t **argv) {
     Check(WaitFor([&] { return (set = ClientWindow(pid, Row(214))) != nullptr; }, 10000), "settings dialog open");
     if (set) {
       Check(Text(GetDlgItem(set, 1058)) == L"10" && Text(GetDlgItem(set, 1060)) == L"60", "settings: the file's values");
-      // Not pictured: a modal dialog captured under Xvfb here stays black (the About box too).
+      Shoot(set, L"settings");
       SetWindowTextW(GetDlgItem(set, 1058), L"121");
       PostMessageW(set, WM_COMMAND, 1061, 0);
       Check(AnswerMessageBox(pid) == Row(230), "refresh 121 refused");
