@@ -281,6 +281,13 @@ class ScaledPicture : public PictureWindow {
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
     return r;
   }
+  void expectPlaced(int left, int top, int width, int height) const {
+    const RECT r = placed();
+    EXPECT_EQ(left, r.left);
+    EXPECT_EQ(top, r.top);
+    EXPECT_EQ(width, r.right - r.left);
+    EXPECT_EQ(height, r.bottom - r.top);
+  }
   // The window's own painting, captured into a bitmap of ours and read back.
   std::vector<COLORREF> capture(int *w, int *h) {
     RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
@@ -312,40 +319,38 @@ class ScaledPicture : public PictureWindow {
     return px;
   }
   static COLORREF at(const std::vector<COLORREF> &px, int w, int x, int y) { return px[size_t(y) * w + x]; }
+  struct Spot {
+    int x, y;
+    COLORREF colour;
+  };
+  static void expectSpots(const std::vector<COLORREF> &px, int w, std::initializer_list<Spot> spots) {
+    for (const Spot &s : spots) EXPECT_EQ(s.colour, at(px, w, s.x, s.y)) << "at " << s.x << "," << s.y;
+  }
 
   static constexpr COLORREF kYellow = RGB(255, 255, 0);
+  static constexpr COLORREF kCorners[4] = {kRed, kGreen, kBlue, kYellow};
 };
 
 TEST_F(ScaledPicture, ALargeStillPictureIsShownWholeInItsBox) {
   // 200 x 100 into a box of 50 x 50 at (10, 20): 50 x 25, centred in the box.
-  const COLORREF q[4] = {kRed, kGreen, kBlue, kYellow};
-  ASSERT_TRUE(load(makeCornersBmp(200, 100, q)));
+  ASSERT_TRUE(load(makeCornersBmp(200, 100, kCorners)));
   EXPECT_EQ(200, picture.CanvasSize().cx);
   ASSERT_TRUE(picture.Draw());
   picture.FitInto(RECT{10, 20, 60, 70});
-  RECT r = placed();
-  EXPECT_EQ(10, r.left);
-  EXPECT_EQ(32, r.top);  // 20 + (50 - 25) / 2
-  EXPECT_EQ(50, r.right - r.left);
-  EXPECT_EQ(25, r.bottom - r.top);
+  expectPlaced(10, 20 + (50 - 25) / 2, 50, 25);
   int w = 0, h = 0;
   std::vector<COLORREF> px = capture(&w, &h);
   ASSERT_EQ(50, w);
   ASSERT_EQ(25, h);
   // Every corner shows its own colour: nothing is cut off; white in between.
-  EXPECT_EQ(kRed, at(px, w, 1, 1));
-  EXPECT_EQ(kGreen, at(px, w, w - 2, 1));
-  EXPECT_EQ(kBlue, at(px, w, 1, h - 2));
-  EXPECT_EQ(kYellow, at(px, w, w - 2, h - 2));
-  EXPECT_EQ(kWhite, at(px, w, w / 2, h / 2));
-  EXPECT_EQ(kWhite, at(px, w, 1, h / 2));
+  expectSpots(px, w, {{1, 1, kRed}, {w - 2, 1, kGreen}, {1, h - 2, kBlue}, {w - 2, h - 2, kYellow},
+                      {w / 2, h / 2, kWhite}, {1, h / 2, kWhite}});
 }
 
 TEST_F(ScaledPicture, AWindowMadeSmallerShowsThePictureScaledAndCentred) {
   // The caller gives the window 60 x 60 for a picture of 120 x 240: 30 x 60 in the middle,
   // the background colour on both sides.
-  const COLORREF q[4] = {kRed, kGreen, kBlue, kYellow};
-  ASSERT_TRUE(load(makeCornersBmp(120, 240, q)));
+  ASSERT_TRUE(load(makeCornersBmp(120, 240, kCorners)));
   ASSERT_TRUE(picture.Draw());
   const COLORREF background = RGB(1, 2, 3);
   picture.SetBkColor(background);
@@ -354,13 +359,8 @@ TEST_F(ScaledPicture, AWindowMadeSmallerShowsThePictureScaledAndCentred) {
   int w = 0, h = 0;
   std::vector<COLORREF> px = capture(&w, &h);
   ASSERT_EQ(60, w);
-  EXPECT_EQ(background, at(px, w, 2, 30));
-  EXPECT_EQ(background, at(px, w, 57, 30));
-  EXPECT_EQ(kRed, at(px, w, 16, 1));
-  EXPECT_EQ(kGreen, at(px, w, 43, 1));
-  EXPECT_EQ(kBlue, at(px, w, 16, 58));
-  EXPECT_EQ(kYellow, at(px, w, 43, 58));
-  EXPECT_EQ(kWhite, at(px, w, 30, 30));
+  expectSpots(px, w, {{2, 30, background}, {57, 30, background}, {16, 1, kRed}, {43, 1, kGreen},
+                      {16, 58, kBlue}, {43, 58, kYellow}, {30, 30, kWhite}});
 }
 
 TEST_F(ScaledPicture, AnimationFramesAreScaledWithTheirPositions) {
@@ -368,49 +368,35 @@ TEST_F(ScaledPicture, AnimationFramesAreScaledWithTheirPositions) {
   ASSERT_TRUE(load(makeGif(160, 160, {{0, 0, 160, 160, 0, 10, 1}, {120, 120, 40, 40, 1, 10, 1}})));
   ASSERT_EQ(2u, picture.FrameCount());
   picture.FitInto(RECT{0, 0, 80, 80});
-  RECT r = placed();
-  EXPECT_EQ(80, r.right - r.left);
-  EXPECT_EQ(80, r.bottom - r.top);
+  expectPlaced(0, 0, 80, 80);
   picture.ShowNextFrame();
   picture.ShowNextFrame();
   int w = 0, h = 0;
   std::vector<COLORREF> px = capture(&w, &h);
   ASSERT_EQ(80, w);
-  EXPECT_EQ(kRed, at(px, w, 1, 1));
-  EXPECT_EQ(kRed, at(px, w, 78, 1));
-  EXPECT_EQ(kRed, at(px, w, 1, 78));
-  EXPECT_EQ(kBlue, at(px, w, 78, 78));
-  EXPECT_EQ(kBlue, at(px, w, 62, 62));
-  EXPECT_EQ(kRed, at(px, w, 57, 57));
+  expectSpots(px, w, {{1, 1, kRed}, {78, 1, kRed}, {1, 78, kRed}, {78, 78, kBlue}, {62, 62, kBlue},
+                      {57, 57, kRed}});
 }
 
 TEST_F(ScaledPicture, SmallPicturesKeepTheirSize) {
   // 20 x 10 in a box of 85 x 85: its own size, centred; painted pixel for pixel.
-  const COLORREF q[4] = {kRed, kGreen, kBlue, kYellow};
-  ASSERT_TRUE(load(makeCornersBmp(20, 10, q)));
+  ASSERT_TRUE(load(makeCornersBmp(20, 10, kCorners)));
   ASSERT_TRUE(picture.Draw());
   picture.FitInto(RECT{10, 54, 95, 139});
-  RECT r = placed();
-  EXPECT_EQ(42, r.left);  // 10 + (85 - 20) / 2
-  EXPECT_EQ(91, r.top);   // 54 + (85 - 10) / 2
-  EXPECT_EQ(20, r.right - r.left);
-  EXPECT_EQ(10, r.bottom - r.top);
+  expectPlaced(10 + (85 - 20) / 2, 54 + (85 - 10) / 2, 20, 10);
   int w = 0, h = 0;
   std::vector<COLORREF> px = capture(&w, &h);
   ASSERT_EQ(20, w);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const bool corner = (y < 2 || y >= 8) && (x < 5 || x >= 15);
-      ASSERT_EQ(corner ? q[(y < 2 ? 0 : 2) + (x < 5 ? 0 : 1)] : kWhite, at(px, w, x, y)) << x << "," << y;
+      ASSERT_EQ(corner ? kCorners[(y < 2 ? 0 : 2) + (x < 5 ? 0 : 1)] : kWhite, at(px, w, x, y)) << x << "," << y;
     }
   // A window larger than the picture: still its own size, in the middle.
   SetWindowPos(frame, nullptr, 0, 0, 40, 30, SWP_NOMOVE | SWP_NOZORDER);
   px = capture(&w, &h);
   ASSERT_EQ(40, w);
-  EXPECT_EQ(kRed, at(px, w, 10, 10));
-  EXPECT_EQ(kYellow, at(px, w, 29, 19));
-  EXPECT_EQ(picture.BkColor(), at(px, w, 9, 10));
-  EXPECT_EQ(picture.BkColor(), at(px, w, 30, 19));
+  expectSpots(px, w, {{10, 10, kRed}, {29, 19, kYellow}, {9, 10, picture.BkColor()}, {30, 19, picture.BkColor()}});
 }
 
 }  // namespace
