@@ -20,14 +20,9 @@ for f in "$sim" "$bin/csp_hash_bench.exe" "$bin/csp_crypt_bench.exe" "$bin/csp_s
 done
 
 work=$(mktemp -d)
-key='HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer'
-previous=$("$WINE" reg query "$key" /v VirtualToken 2>/dev/null | tr -d '\r' | awk '/VirtualToken/ {print $NF}' || true)
+pointed=
 cleanup() {
-  if [ -n "$previous" ]; then
-    "$WINE" reg add "$key" /v VirtualToken /t REG_SZ /d "$previous" /f >/dev/null 2>&1 || true
-  else
-    "$WINE" reg delete "$key" /v VirtualToken /f >/dev/null 2>&1 || true
-  fi
+  [ -n "$pointed" ] && uk_restore_emulator "$WINE"
   [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -37,7 +32,8 @@ trap cleanup EXIT
 sim_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
 [ -s "$work/port" ] || { echo "the token emulator did not start" >&2; exit 1; }
-"$WINE" reg add "$key" /v VirtualToken /t REG_SZ /d "127.0.0.1:$(cat "$work/port")" /f >/dev/null 2>&1
+uk_point_emulator "$WINE" "$(cat "$work/port")"
+pointed=1
 # The signing benchmark's token library reaches the emulator directly, as on Windows XP, instead
 # of through the key service (not running in the test prefix).
 "$WINE" reg add 'HKCU\Software\Wine\AppDefaults\csp_sign_bench.exe' /v Version /t REG_SZ /d winxp /f \
