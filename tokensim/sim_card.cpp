@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "../tokenlib/core/uk_card_keys.h"
+#include "../tokenlib/core/base/uk_card_keys.h"
 
 namespace tokensim {
 
