@@ -1,5 +1,5 @@
 // Request and response frames, and the secure messaging applied to them. Everything here works
-// on caller buffers only; the exchange itself lives in transport_device.cpp.
+// on caller buffers only; the exchange itself lives in device_exchange.cpp.
 #include <string.h>
 
 #include "uk_log.h"

@@ -7,6 +7,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "uk_limits.h"
 #include "uk_platform.h"
 
 namespace uk {
@@ -49,8 +50,7 @@ inline void putLe32(uint8_t *p, uint32_t v) {
 constexpr uint32_t kChannelFailure = 0xFFFFFFFFu;
 // The server's path buffer, terminator included.
 constexpr uint32_t kMaxChannelPath = 260;
-// The server's read buffer (the response frame handed back is at most this long).
-constexpr uint32_t kServerReadLength = 1024;
+// The server's read buffer, kServerReadLength, is with the other limits in uk_limits.h.
 
 // The longest a client waits for the answer to one request, and the longest a stopping service
 // lets the request in flight run on. One request is one frame exchange with the token, and the
