@@ -24,6 +24,13 @@ uint32_t exchange(UK_USB_DEV_CTX *c, const uint8_t *apdu, uint32_t apduLen, Answ
   return rc;
 }
 
+uint32_t reissue(UK_USB_DEV_CTX *c, uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint8_t le,
+                 Answer &a) {
+  Apdu again(cla, ins, p1, p2);
+  again.shortLe(le);
+  return exchange(c, again.bytes(), again.size(), a);
+}
+
 uint32_t copyOut(const Answer &a, uint8_t *out, uint32_t *len) {
   uint32_t n = a.dataLen();
   if (!len) return UKLR_PARAM_VALUE;
@@ -66,11 +73,9 @@ uint32_t readBinary(UK_USB_DEV_CTX *c, uint32_t offset, uint32_t len, uint8_t *o
   ap.extLe(len);
   Answer a;
   uint32_t rc = exchange(c, ap.bytes(), ap.size(), a);
-  if (cmd::isMoreData(rc)) {
-    Apdu again(0x00, 0xB0, p1, p2);
-    again.shortLe(uint8_t(rc));
-    rc = exchange(c, again.bytes(), again.size(), a);
-  }
+  uint8_t waiting = 0;
+  if (cmd::reissueLe(rc, cmd::Reissue::MoreData, &waiting))
+    rc = cmd::reissue(c, 0x00, 0xB0, p1, p2, waiting, a);
   if (rc != UKLR_OK) return rc;
   // The caller's buffer holds len bytes, whatever the card chose to send.
   uint32_t cap = len;
@@ -316,16 +321,14 @@ uint32_t readRecord(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t *out, uint32_t *len)
   ap.shortLe(uint8_t(cap > 0xFF ? 0xFF : cap));
   Answer a;
   uint32_t rc = exchange(c, ap.bytes(), ap.size(), a);
-  if (cmd::isMoreData(rc)) {
-    const uint32_t more = rc & 0xFF;
-    if (more >= 4 && more - 4 > cap) {
-      *len = more - 4;
+  uint8_t more = 0;
+  if (cmd::reissueLe(rc, cmd::Reissue::MoreData, &more)) {
+    if (more >= 4 && uint32_t(more) - 4 > cap) {
+      *len = uint32_t(more) - 4;
       log("---->UKLR_BUFFER_TOO_SMALL......\n");
       return UKLR_BUFFER_TOO_SMALL;
     }
-    Apdu again(0x00, 0xB2, rec, 0x04);
-    again.shortLe(uint8_t(more));
-    rc = exchange(c, again.bytes(), again.size(), a);
+    rc = cmd::reissue(c, 0x00, 0xB2, rec, 0x04, more, a);
   }
   if (rc != UKLR_OK) return rc;
   // The record comes after a 4-byte header; an answer shorter than the header is malformed.
