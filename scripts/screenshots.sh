@@ -17,6 +17,7 @@
 # line in the `drivers` table: name, driver executable, picture names.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/scripts/wine-env.sh"
 cd "$top"
 
 tree=${UK_WIN_TREE:-}
@@ -47,14 +48,10 @@ languages=("en 1033" "zh-CN 2052" "zh-TW 1028")
 wanted=("$@")
 work=$(mktemp -d)
 sim_pid= http_pid=
-previous=
+pointed=
 cleanup() {
   # The emulator setting goes back to what it was.
-  if [ -n "$previous" ]; then
-    "$wine" reg add 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /t REG_SZ /d "$previous" /f >/dev/null 2>&1 || true
-  else
-    "$wine" reg delete 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /f >/dev/null 2>&1 || true
-  fi
+  [ -n "$pointed" ] && uk_restore_emulator "$wine"
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
   [ -n "$http_pid" ] && kill "$http_pid" 2>/dev/null || true
   bash "$top/tests/client/news/news-fixture.sh" stop "$work/news" || true
@@ -88,9 +85,8 @@ bash "$top/tests/client/news/news-fixture.sh" start "$work/news" >/dev/null
 export UK_NEWS_PORT_FILE="Z:$work/news/port" http_proxy= no_proxy=127.0.0.1
 
 reg() { "$wine" reg add "$@" /f >/dev/null 2>&1; }
-previous=$("$wine" reg query 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken 2>/dev/null |
-           tr -d '\r' | awk '/VirtualToken/ {print $NF}' || true)
-reg 'HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer' /v VirtualToken /t REG_SZ /d "127.0.0.1:$(cat "$work/port")"
+uk_point_emulator "$wine" "$(cat "$work/port")"
+pointed=1
 # Chinese text needs a CJK face behind the names the dialogs ask for.
 for face in "MS Shell Dlg" "MS Shell Dlg 2" "SimSun" "宋体" "楷体" "微软雅黑" "Microsoft Sans Serif" "Tahoma"; do
   reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei"

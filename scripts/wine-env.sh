@@ -34,3 +34,20 @@ uk_use_tree() {
   export WINEPREFIX=$(readlink -f "$(uk_prefix_link "$1")")
   export WINEDEBUG=${UK_WINEDEBUG:--all}
 }
+
+# uk_point_emulator LOADER PORT: points the prefix's machine-wide "VirtualToken" setting at a
+# token emulator on 127.0.0.1:PORT, remembering its value; uk_restore_emulator LOADER puts that
+# back (or removes the setting when there was none).
+uk_emulator_key='HKLM\SOFTWARE\ZV KESTRA IT Co.,Ltd.\UKey Developer'
+uk_point_emulator() {
+  uk_emulator_previous=$("$1" reg query "$uk_emulator_key" /v VirtualToken 2>/dev/null |
+                         tr -d '\r' | awk '/VirtualToken/ {print $NF}' || true)
+  "$1" reg add "$uk_emulator_key" /v VirtualToken /t REG_SZ /d "127.0.0.1:$2" /f >/dev/null 2>&1
+}
+uk_restore_emulator() {
+  if [ -n "${uk_emulator_previous:-}" ]; then
+    "$1" reg add "$uk_emulator_key" /v VirtualToken /t REG_SZ /d "$uk_emulator_previous" /f >/dev/null 2>&1 || true
+  else
+    "$1" reg delete "$uk_emulator_key" /v VirtualToken /f >/dev/null 2>&1 || true
+  fi
+}

@@ -181,6 +181,12 @@ class Provider {
     uint8_t *out;
     uint32_t *outLen;
   };
+  // The signature command on a ready session: the connection the last signature left ready, or a
+  // new session with the PIN verified. Returns the command's result (kTokWaitingForButton when
+  // the token waits for its button).
+  uint32_t startSignature(UK_DEV_INFO *dev, const Signature &s);
+  bool readyToSign(const UK_DEV_INFO *dev) const;
+  void markReadyToSign(const UK_USB_DEV_CTX *connection, bool ready);
   uint32_t signOnButtonToken(UK_DEV_INFO *dev, const Signature &s);
   uint32_t signOnPlainToken(UK_DEV_INFO *dev, const Signature &s);
   uint32_t signOnDisplayToken(UK_DEV_INFO *dev, const Signature &s);

@@ -66,6 +66,9 @@ struct DeviceTable {
   UK_DEV_INFO devices[kMaxDevices];
   uint32_t count;
   uint32_t selected;  // index chosen in the device-selection dialog
+  // Connections on which a signature of this process ended well, leaving the card with the
+  // application folder selected and the user PIN verified (see Provider::startSignature).
+  UK_USB_DEV_CTX *readyToSign[kMaxDevices];
   // Read only for the device-selection dialog.
   struct Choice {
     char serial[260];

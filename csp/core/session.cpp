@@ -27,6 +27,7 @@ uint32_t Provider::enumerateDevices(uint32_t flags, UK_DEV_INFO **chosen) {
     bool kept = false;
     for (uint32_t k = 0; k < devices_.count; ++k) kept = kept || devices_.devices[k].connection == before[i];
     if (!kept) {
+      markReadyToSign(before[i], false);
       UK_DEV_INFO gone;
       memset(&gone, 0, sizeof gone);
       gone.connection = before[i];
@@ -80,6 +81,7 @@ uint32_t Provider::openDeviceSession(UK_DEV_INFO *dev, Session variant, Containe
   if (!dev) return kScardENoReadersAvailable;
   // Each session connects afresh; the connection of the previous one is closed first instead of
   // being left behind with its device handle.
+  markReadyToSign(dev->connection, false);
   if (dev->connection) tl_.disconnect(dev);
   uint32_t r = tl_.connect(dev, 1);
   if (r == kTokDefaultPin) {

@@ -151,24 +151,59 @@ uint32_t Provider::signHash(uintptr_t prov, uintptr_t hash, uint32_t keySpec, ui
   return kOk;
 }
 
-uint32_t Provider::signOnButtonToken(UK_DEV_INFO *dev, const Signature &s) {
+// A signature right after one of this process on the same connection needs only the key
+// selection and the signature command: the card still has the application folder selected and
+// the user PIN verified, and opening a new session (connect, folders, the cached PIN again)
+// would cost more than the signature itself. That is tried only while the PIN is cached, so a
+// forgotten or refused PIN is always asked for again. Another program may have used the token in
+// between (the device mutex is held around each sequence, not from one signature to the next);
+// whatever it changed makes the card refuse the key selection or the signature: another folder
+// selected, the PIN logged out or blocked, the token pulled. A refusal spends no PIN try, and the
+// signature is then made on a new session exactly as the first one was.
+uint32_t Provider::startSignature(UK_DEV_INFO *dev, const Signature &s) {
+  auto *container = const_cast<UK_CONTAINER_INFO *>(s.container);
+  if (readyToSign(dev)) {
+    *s.outLen = kSignatureBytes;
+    uint32_t rc = tl_.rsaPriEncrypt(dev, container, s.data, s.length, s.out, s.outLen, s.keySpec,
+                                    s.mode);
+    if (rc == kOk || rc == kTokWaitingForButton) return rc;
+    markReadyToSign(dev->connection, false);
+  }
   uint32_t rc = openDeviceSession(dev, Session::Standard);
   if (rc == kOk) rc = verifyUserPinCached(dev);
   if (rc) return rc;
   *s.outLen = kSignatureBytes;
-  rc = tl_.rsaPriEncrypt(dev, const_cast<UK_CONTAINER_INFO *>(s.container), s.data, s.length, s.out,
-                         s.outLen, s.keySpec, s.mode);
-  if (rc != kTokWaitingForButton) return rc;
-  return waitForButton(dev, s.out, s.outLen);
+  return tl_.rsaPriEncrypt(dev, container, s.data, s.length, s.out, s.outLen, s.keySpec, s.mode);
+}
+
+bool Provider::readyToSign(const UK_DEV_INFO *dev) const {
+  if (!dev->connection || dev->callerWord != 1) return false;  // no session, or no cached PIN
+  for (const UK_USB_DEV_CTX *c : devices_.readyToSign)
+    if (c == dev->connection) return true;
+  return false;
+}
+
+void Provider::markReadyToSign(const UK_USB_DEV_CTX *connection, bool ready) {
+  if (!connection) return;
+  UK_USB_DEV_CTX **free = nullptr;
+  for (UK_USB_DEV_CTX *&c : devices_.readyToSign) {
+    if (c == connection) c = nullptr;
+    if (!c && !free) free = &c;
+  }
+  if (ready && free) *free = const_cast<UK_USB_DEV_CTX *>(connection);
+}
+
+uint32_t Provider::signOnButtonToken(UK_DEV_INFO *dev, const Signature &s) {
+  uint32_t rc = startSignature(dev, s);
+  if (rc == kTokWaitingForButton) rc = waitForButton(dev, s.out, s.outLen);
+  markReadyToSign(dev->connection, rc == kOk);
+  return rc;
 }
 
 uint32_t Provider::signOnPlainToken(UK_DEV_INFO *dev, const Signature &s) {
-  uint32_t rc = openDeviceSession(dev, Session::Standard);
-  if (rc == kOk) rc = verifyUserPinCached(dev);
-  if (rc) return rc;
-  *s.outLen = kSignatureBytes;
-  return tl_.rsaPriEncrypt(dev, const_cast<UK_CONTAINER_INFO *>(s.container), s.data, s.length,
-                           s.out, s.outLen, s.keySpec, s.mode);
+  uint32_t rc = startSignature(dev, s);
+  markReadyToSign(dev->connection, rc == kOk);
+  return rc;
 }
 
 uint32_t Provider::signOnDisplayToken(UK_DEV_INFO *dev, const Signature &s) {

@@ -6,22 +6,11 @@
 
 #include <initializer_list>
 
+#include "ui_kernel_objects.h"
+
 namespace cspwin {
 
 namespace {
-
-// A null DACL: every process of every session may open the object.
-struct OpenSecurity {
-  SECURITY_DESCRIPTOR sd;
-  SECURITY_ATTRIBUTES sa;
-  OpenSecurity() {
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = &sd;
-    sa.bInheritHandle = TRUE;
-  }
-};
 
 void writeClientValue(const char *value, const char *text) {
   HKEY key = nullptr;
@@ -42,9 +31,8 @@ void appendLog(const char *line) {
 }  // namespace
 
 WinHost::WinHost() {
-  OpenSecurity open;
-  deviceMutex_ = CreateMutexA(&open.sa, FALSE, kDeviceMutexName);
-  certEvent_ = CreateEventA(&open.sa, TRUE, FALSE, kCertChangeEventName);
+  deviceMutex_ = ui::CreateSharedMutex(UK_DEVICE_EXCLUSIVE_MUTEX);
+  certEvent_ = ui::CreateSharedEvent(kCertChangeEventName, true);
   InitializeCriticalSection(&objects_);
   // The log is written only where its folder exists; looking once spares every entry point a
   // failing file open on machines without it.

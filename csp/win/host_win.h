@@ -8,7 +8,6 @@
 
 namespace cspwin {
 
-constexpr char kDeviceMutexName[] = "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV";
 constexpr char kCertChangeEventName[] = "Global\\EVENT_CERT_CHANGE_KELM_ORV";
 constexpr char kClientKey[] = "SOFTWARE\\ZV KESTRA IT Co.,Ltd.\\UKey Client";
 constexpr char kLogFolder[] = "d:\\kelm";
@@ -16,8 +15,9 @@ constexpr char kLogFile[] = "d:\\kelm\\orv_kelm_csp.log";
 
 class WinHost : public csp::Host {
  public:
-  // Creates (or opens) the device mutex and the certificate-change event with a null DACL, so
-  // that every session and account can open them; a failure leaves that handle null.
+  // Creates (or opens) the device mutex and the certificate-change event, open to every session,
+  // account and integrity level (a protected-mode browser loads the provider too); a failure
+  // leaves that handle null.
   WinHost();
   ~WinHost() override;
 

@@ -371,6 +371,100 @@ TEST_F(Signing, ThePinDialogComesBeforeTheButton) {
   EXPECT_TRUE(gModes.empty());
 }
 
+// ---- Signing again on the session the last signature left ready ---------------------------------
+
+class KeptSession : public Signing {
+ protected:
+  void SetUp() override {
+    Signing::SetUp();
+    prov = context("c1", 2);
+    pub = publicKey("c1", 2);
+  }
+  // An SSL3 SHAMD5 signature (never waits for the button), checked against the public key.
+  void signSsl3(const char *what) {
+    uintptr_t h = hashOf(prov, kCalgSsl3Shamd5, {});
+    ASSERT_EQ(0u, provider->setHashParam(prov, h, kHpHashVal, value.data(), 0));
+    Bytes sig = sign(prov, h, kAtSignature);
+    EXPECT_EQ(uktest::hex(value), uktest::hex(pub->recover(reversed(sig)))) << what;
+  }
+  uintptr_t prov = 0;
+  std::unique_ptr<OsslRsa> pub;
+  const Bytes value = cat(digest(EVP_md5(), msg), digest(EVP_sha1(), msg));
+};
+
+TEST_F(KeptSession, ALaterSignatureSendsOnlyTheKeySelectionAndTheSignature) {
+  signSsl3("first");
+  EXPECT_GT(countIns(0x20), 0u);  // the first one opened a session and presented the PIN
+  clearTrace();
+  signSsl3("second");
+  ASSERT_EQ(2u, frames().size());
+  EXPECT_EQ(0x22, frames()[0].ins());  // key selection
+  EXPECT_EQ(0x2A, frames()[1].ins());  // signature
+  // A signature the user confirms on the token works the same way on the kept session.
+  clearTrace();
+  Bytes sig = sign(prov, hashOf(prov, kCalgSha1, msg), kAtSignature);
+  EXPECT_EQ(uktest::hex(cat(kSha1Oid, digest(EVP_sha1(), msg))), uktest::hex(pub->recover(reversed(sig))));
+  EXPECT_EQ(0u, countIns(0xA4));
+  EXPECT_EQ(0u, countIns(0x20));
+  EXPECT_EQ("confirm confirmed", dialogs.trail());
+}
+
+TEST_F(KeptSession, WhatAnotherProgramChangedOnTheTokenIsNoticed) {
+  signSsl3("first");
+  UK_DEV_INFO *other = direct(kSerial);
+  // The other program logs the card out: the cached PIN is presented once, without a dialog.
+  ASSERT_EQ(0u, zksTokenResetUserPinVerifyFlag(other));
+  clearTrace();
+  signSsl3("after a log-out");
+  EXPECT_EQ(1u, countIns(0x20));
+  // It leaves the card in the master file: the key is not signed with from there.
+  ASSERT_EQ(0u, zksTokenSelectMF(other));
+  clearTrace();
+  signSsl3("after another folder was selected");
+  EXPECT_GT(countIns(0xA4), 0u);
+  // It changes the PIN: the cached one is presented once and refused, then the dialog asks.
+  uint8_t tries = 0;
+  ASSERT_EQ(0u, zksTokenSelectPkiWorkDF(other, 0));
+  ASSERT_EQ(0u, zksTokenModifyUserPin(other, reinterpret_cast<const uint8_t *>(kPin), 6,
+                                      reinterpret_cast<const uint8_t *>("615243"), 6, &tries));
+  ASSERT_EQ(0u, zksTokenResetUserPinVerifyFlag(other));
+  dialogs.pins.push_back("615243");
+  clearTrace();
+  signSsl3("after a PIN change");
+  EXPECT_EQ("pin", dialogs.trail());
+  EXPECT_EQ(2u, countIns(0x20));
+}
+
+TEST_F(KeptSession, ARefusedSignatureIsMadeAgainOnANewSession) {
+  signSsl3("first");
+  gModes.clear();
+  gEncryptScript = {0x80006982u, kReal};  // the kept session no longer satisfies the card
+  clearTrace();
+  signSsl3("after the refusal");
+  EXPECT_EQ((std::vector<uint32_t>{0, 0}), gModes);
+  EXPECT_GT(countIns(0xA4), 0u);
+  EXPECT_EQ(1u, countIns(0x20));
+  // A signature that failed on the new session leaves nothing ready: the next opens one again.
+  gEncryptScript = {0x80006A80u, 0x80006A80u};
+  uint32_t rc = 0;
+  uintptr_t h = hashOf(prov, kCalgSsl3Shamd5, {});
+  ASSERT_EQ(0u, provider->setHashParam(prov, h, kHpHashVal, value.data(), 0));
+  sign(prov, h, kAtSignature, 0, &rc);
+  EXPECT_EQ(0x80006A80u, rc);
+  clearTrace();
+  signSsl3("after a failed signature");
+  EXPECT_GT(countIns(0xA4), 0u);
+}
+
+TEST_F(KeptSession, AForgottenPinIsAskedForAgain) {
+  signSsl3("first");
+  // The caller clears the PIN: the card is still logged in, but the user is asked.
+  ASSERT_EQ(0u, provider->setProvParam(prov, kPpSignaturePin, nullptr, 0));
+  dialogs.pins.push_back(kPin);
+  signSsl3("after the PIN was forgotten");
+  EXPECT_EQ("pin", dialogs.trail());
+}
+
 // ---- Plain and display tokens --------------------------------------------------------------------
 
 TEST_F(Signing, PlainTokensSignInOneCall) {
