@@ -2,6 +2,7 @@
 // delete, create) and the record commands.
 #include <string.h>
 
+#include "uk_bytes.h"
 #include "uk_commands.h"
 #include "uk_log.h"
 #include "uk_transport.h"
@@ -233,7 +234,7 @@ uint32_t buildFileControl(const FILE_ATTR &fa, uint8_t *out, uint32_t *outLen) {
       log("---->UKLR_PARAM_VALUE \n");
       return UKLR_PARAM_VALUE;
     }
-    const uint32_t size = (uint32_t(fa.size[0]) << 8) | fa.size[1];
+    const uint32_t size = getBe16(fa.size);
     if (kind == FK_RSA_PRIVATE || kind == FK_RSA_PUBLIC) {
       if (size != 1024 && size != 2048) {
         log("---->UKLR_PARAM_VALUE \n");

@@ -7,6 +7,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "uk_bytes.h"
 #include "uk_limits.h"
 #include "uk_platform.h"
 
@@ -33,16 +34,7 @@ enum : uint32_t {
   REDODIV_ANS_BASE = 0x10000
 };
 
-// The block's words are 32-bit little-endian on every architecture.
-inline uint32_t getLe32(const uint8_t *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void putLe32(uint8_t *p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
+// The block's words are 32-bit little-endian on every architecture (getLe32, putLe32).
 
 // What the client wrappers return when the cycle itself fails (no service, a service whose loop
 // ended, no answer within kAnswerWaitMs, a wrong answer type or an answer that does not fit the
