@@ -221,6 +221,22 @@ TEST_F(Scripted, ExponentReadRetriesOnceUnchangedOnOtherErrors) {
   EXPECT_EQ(1u, uk::readPublicExponent(conn(), e, 2));
 }
 
+// Only 6Cxx names a length: a status word that merely shares its bits (6D00, instruction not
+// supported) is retried with the Le first asked for.
+TEST_F(Scripted, ExponentReadTakesTheLeOnlyFrom6Cxx) {
+  card.push({}, 0x6D00);
+  card.push({}, 0x6D00);
+  uint8_t e[128];
+  EXPECT_EQ(0x80006D00u, uk::readPublicExponent(conn(), e, 128));
+  ASSERT_EQ(2u, frames().size());
+  EXPECT_EQ(0x10u, frames()[1].le());
+  card.push({}, 0x6F03);
+  card.push({}, 0x6F03);
+  EXPECT_EQ(0x80006F03u, uk::readPublicExponent(conn(), e, 128));
+  ASSERT_EQ(4u, frames().size());
+  EXPECT_EQ(0x10u, frames()[3].le());
+}
+
 TEST_F(Scripted, GetAndPutDataCommands) {
   uint8_t mod[128];
   uint32_t len = sizeof mod;

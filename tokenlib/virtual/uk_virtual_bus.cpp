@@ -4,21 +4,13 @@
 #include <string.h>
 
 #include "uk_simnet.h"
+#include "uk_syserr.h"
 
 namespace uk {
 
 namespace {
 
-// System error values the real stack reports for the same conditions.
-constexpr uint32_t kErrFileNotFound = 2;          // ERROR_FILE_NOT_FOUND
-constexpr uint32_t kErrInvalidHandle = 6;         // ERROR_INVALID_HANDLE
-constexpr uint32_t kErrNotReady = 21;             // ERROR_NOT_READY
-constexpr uint32_t kErrGenFailure = 31;           // ERROR_GEN_FAILURE
-constexpr uint32_t kErrInvalidParameter = 87;     // ERROR_INVALID_PARAMETER
-constexpr uint32_t kErrInsufficientBuffer = 122;  // ERROR_INSUFFICIENT_BUFFER
-constexpr uint32_t kErrMoreData = 234;            // ERROR_MORE_DATA
-constexpr uint32_t kErrIoDevice = 1117;           // ERROR_IO_DEVICE
-constexpr uint32_t kErrNotConnected = 1167;       // ERROR_DEVICE_NOT_CONNECTED
+// The device installer's own error value (the system ones are in uk_syserr.h).
 constexpr uint32_t kErrNoSuchDevinst = 0xE000020B;
 // Configuration manager results.
 constexpr uint32_t kCrNoSuchDevnode = 0x0D, kCrFailure = 0x13, kCrBufferSmall = 0x1A,

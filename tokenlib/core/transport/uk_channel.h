@@ -7,6 +7,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "uk_bytes.h"
+#include "uk_limits.h"
 #include "uk_platform.h"
 
 namespace uk {
@@ -32,16 +34,7 @@ enum : uint32_t {
   REDODIV_ANS_BASE = 0x10000
 };
 
-// The block's words are 32-bit little-endian on every architecture.
-inline uint32_t getLe32(const uint8_t *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void putLe32(uint8_t *p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
+// The block's words are 32-bit little-endian on every architecture (getLe32, putLe32).
 
 // What the client wrappers return when the cycle itself fails (no service, a service whose loop
 // ended, no answer within kAnswerWaitMs, a wrong answer type or an answer that does not fit the
@@ -49,8 +42,7 @@ inline void putLe32(uint8_t *p, uint32_t v) {
 constexpr uint32_t kChannelFailure = 0xFFFFFFFFu;
 // The server's path buffer, terminator included.
 constexpr uint32_t kMaxChannelPath = 260;
-// The server's read buffer (the response frame handed back is at most this long).
-constexpr uint32_t kServerReadLength = 1024;
+// The server's read buffer, kServerReadLength, is with the other limits in uk_limits.h.
 
 // The longest a client waits for the answer to one request, and the longest a stopping service
 // lets the request in flight run on. One request is one frame exchange with the token, and the

@@ -4,6 +4,7 @@
 
 #include "index_slots.h"
 #include "symkeys.h"
+#include "uk_bytes.h"
 #include "uk_commands.h"
 #include "uk_log.h"
 
@@ -70,7 +71,7 @@ uint32_t dataObjectRead(UK_USB_DEV_CTX *c, const UK_DATA_OBJECT_INFO *obj, uint8
   uint32_t rc =
       loadIndexRecord(c, kDataObjectIndexFid, obj->recordNumber, rec, kObjectIndexReadFail);
   if (rc) return rc;
-  const uint32_t objLen = uint32_t(rec[DO_LEN]) << 8 | rec[DO_LEN + 1];
+  const uint32_t objLen = getBe16(rec + DO_LEN);
   const uint8_t fid[2] = {0xE0, obj->recordNumber};
   if ((rc = selectFile(c, fid)) != 0) return rc;
   const uint32_t capacity = *len;

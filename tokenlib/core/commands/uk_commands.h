@@ -193,8 +193,22 @@ uint32_t exchange(UK_USB_DEV_CTX *c, const uint8_t *apdu, uint32_t apduLen, Answ
 // Copies the answer data to out (*len: capacity in, length out); 1 with the needed length when
 // it does not fit.
 uint32_t copyOut(const Answer &a, uint8_t *out, uint32_t *len);
-// 61xx: xx more bytes are waiting.
-inline bool isMoreData(uint32_t rc) { return (rc & 0xFFFFFF00u) == 0x80006100u; }
+// The re-issue rules: two status words with which the card names the Le it wants, answered by
+// sending the same command header again with that Le as its short Le. Each command that follows
+// a rule names it; no command follows both.
+//   MoreData     61xx  xx bytes are waiting (read binary, read record)
+//   WrongLength  6Cxx  wrong length, xx is the right one (the public exponent read)
+enum class Reissue : uint8_t { MoreData, WrongLength };
+// Whether rc is the status word of rule; *le then receives the Le the card named.
+inline bool reissueLe(uint32_t rc, Reissue rule, uint8_t *le) {
+  const uint32_t sw1 = rule == Reissue::MoreData ? 0x80006100u : 0x80006C00u;
+  if ((rc & 0xFFFFFF00u) != sw1) return false;
+  *le = uint8_t(rc);
+  return true;
+}
+// Sends the header cla ins p1 p2 again with the short Le the card named.
+uint32_t reissue(UK_USB_DEV_CTX *c, uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint8_t le,
+                 Answer &a);
 // 63Cx: wrong PIN, x tries left.
 inline bool isWrongPin(uint32_t rc) { return (rc & 0xFFFFFFF0u) == 0x800063C0u; }
 

@@ -1,18 +1,13 @@
 // Request and response frames, and the secure messaging applied to them. Everything here works
-// on caller buffers only; the exchange itself lives in transport_device.cpp.
+// on caller buffers only; the exchange itself lives in device_exchange.cpp.
 #include <string.h>
 
+#include "uk_bytes.h"
 #include "uk_log.h"
 #include "uk_transport.h"
 
 namespace uk {
 namespace {
-
-inline uint32_t be16(const uint8_t *p) { return (uint32_t(p[0]) << 8) | p[1]; }
-inline void putBe16(uint8_t *p, uint32_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
 
 // Le from the bytes left after the command data: none, one byte, or three bytes whose last two
 // are Le. Anything else is malformed.
@@ -20,7 +15,7 @@ bool trailingLe(const uint8_t *rest, uint32_t restLen, uint32_t *le) {
   switch (restLen) {
     case 0: *le = 0; return true;
     case 1: *le = rest[0]; return true;
-    case 3: *le = be16(rest + 1); return true;
+    case 3: *le = getBe16(rest + 1); return true;
     default: return false;
   }
 }
@@ -65,10 +60,10 @@ uint32_t parseApdu(const uint8_t *apdu, uint32_t len, ApduParts *out) {
   } else {
     // Extended form: a zero byte, then two-byte Lc (or Le alone).
     if (len == 7) {
-      out->le = be16(apdu + 5);
+      out->le = getBe16(apdu + 5);
       return UKLR_OK;
     }
-    out->lc = be16(apdu + 5);
+    out->lc = getBe16(apdu + 5);
     dataStart = 7;
   }
   if (len - dataStart < out->lc) return UKLR_PARAM_VALUE;
@@ -169,7 +164,7 @@ uint32_t smUnwrapResponse(SmContext &sm, uint8_t *frame, uint32_t *frameLen) {
     }
     uint8_t plain[kMaxResponse];
     smCbc(sm, false, false, data, n, plain);
-    uint32_t inner = be16(plain + 1);
+    uint32_t inner = getBe16(plain + 1);
     // The inner length comes from the card: it must lie within what was deciphered.
     if (n < 3 || inner > n - 3) {
       memset(plain, 0, n);
@@ -190,7 +185,7 @@ uint32_t smUnwrapResponse(SmContext &sm, uint8_t *frame, uint32_t *frameLen) {
 
 uint32_t checkResponseFrame(const uint8_t *raw, uint32_t transferred, uint32_t *frameLen) {
   if (transferred < 4) return UKLR_DATA_LENGTH;
-  uint32_t follow = be16(raw);
+  uint32_t follow = getBe16(raw);
   if (follow < 2 || follow + 2 > transferred || follow + 2 > kMaxResponse) return UKLR_DATA_LENGTH;
   *frameLen = follow + 2;
   return UKLR_OK;

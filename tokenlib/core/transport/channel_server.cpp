@@ -9,18 +9,12 @@
 #include <string.h>
 
 #include "uk_channel.h"
+#include "uk_syserr.h"
 #include "ukcrypto/random.h"
 #include "uk_transport.h"
 
 namespace uk {
 namespace {
-
-// System error codes carried in the result word.
-constexpr uint32_t kErrTooManyOpen = 4;       // ERROR_TOO_MANY_OPEN_FILES
-constexpr uint32_t kErrAccessDenied = 5;      // ERROR_ACCESS_DENIED
-constexpr uint32_t kErrInvalidHandle = 6;     // ERROR_INVALID_HANDLE
-constexpr uint32_t kErrInvalidParameter = 87; // ERROR_INVALID_PARAMETER
-constexpr uint32_t kErrPathTooLong = 206;     // ERROR_FILENAME_EXCED_RANGE
 
 void report(BrokerReport r, const char *text) {
   if (r) r(text);

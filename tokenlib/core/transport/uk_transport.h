@@ -4,23 +4,13 @@
 #include <stdint.h>
 
 #include "uk_context.h"
+#include "uk_limits.h"
 #include "ukcrypto/des.h"
 
 namespace uk {
 
-// Responses the send operation keeps (frames beyond this are refused).
-constexpr uint32_t kMaxResponse = 2048;
-// Command APDUs accepted by the send operation.
-constexpr uint32_t kMinApdu = 5;
-constexpr uint32_t kMaxApdu = 1000;
-// Bytes asked for by the vendor read on direct access.
-constexpr uint32_t kReadLength = 4096;
 // At most this many USB interfaces are examined by a listing.
 constexpr uint32_t kMaxInterfaces = 8;
-// Command data after secure messaging: 3 header bytes, padding up to 8, the MAC.
-constexpr uint32_t kMaxWrappedData = kMaxApdu + 3 + 8 + 8;
-// Request frame of the largest wrapped command.
-constexpr uint32_t kMaxFrame = kMaxWrappedData + 12;
 
 // The single entry of the command layer ("uk_dev_SendAPDUCmd"): frames the command APDU
 // (5 to 1000 bytes), applies secure messaging when the connection has it and CLA's low nibble is

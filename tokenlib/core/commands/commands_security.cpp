@@ -204,14 +204,13 @@ uint32_t readPublicExponent(UK_USB_DEV_CTX *c, uint8_t *out, uint32_t modLen) {
   if (!out || modLen == 0) return UKLR_PARAM_VALUE;
   uint8_t le = 0x10;
   Answer a;
-  uint32_t rc = UKLR_OK;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    Apdu ap(0x00, 0xCB, 0x01, 0x10);
-    ap.shortLe(le);
-    rc = exchange(c, ap.bytes(), ap.size(), a);
-    if (rc == UKLR_OK) break;
-    // A 6Cxx answer names the right Le in its second byte.
-    if ((rc & 0x80006C00u) == 0x80006C00u) le = uint8_t(rc);
+  Apdu ap(0x00, 0xCB, 0x01, 0x10);
+  ap.shortLe(le);
+  uint32_t rc = exchange(c, ap.bytes(), ap.size(), a);
+  if (rc != UKLR_OK) {
+    // One more try: with the Le a 6Cxx answer names, after any other failure unchanged.
+    cmd::reissueLe(rc, cmd::Reissue::WrongLength, &le);
+    rc = cmd::reissue(c, 0x00, 0xCB, 0x01, 0x10, le, a);
   }
   if (rc != UKLR_OK) return rc;
   const uint32_t n = a.dataLen();

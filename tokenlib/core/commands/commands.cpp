@@ -2,6 +2,7 @@
 // delete, create) and the record commands.
 #include <string.h>
 
+#include "uk_bytes.h"
 #include "uk_commands.h"
 #include "uk_log.h"
 #include "uk_transport.h"
@@ -22,6 +23,13 @@ uint32_t exchange(UK_USB_DEV_CTX *c, const uint8_t *apdu, uint32_t apduLen, Answ
   if (rc == UKLR_OK && a.len == 0) rc = UKLR_DATA_LENGTH;
   if (rc != UKLR_OK) log("---->uk_dev_SendAPDUCmd ......\n");
   return rc;
+}
+
+uint32_t reissue(UK_USB_DEV_CTX *c, uint8_t cla, uint8_t ins, uint8_t p1, uint8_t p2, uint8_t le,
+                 Answer &a) {
+  Apdu again(cla, ins, p1, p2);
+  again.shortLe(le);
+  return exchange(c, again.bytes(), again.size(), a);
 }
 
 uint32_t copyOut(const Answer &a, uint8_t *out, uint32_t *len) {
@@ -66,11 +74,9 @@ uint32_t readBinary(UK_USB_DEV_CTX *c, uint32_t offset, uint32_t len, uint8_t *o
   ap.extLe(len);
   Answer a;
   uint32_t rc = exchange(c, ap.bytes(), ap.size(), a);
-  if (cmd::isMoreData(rc)) {
-    Apdu again(0x00, 0xB0, p1, p2);
-    again.shortLe(uint8_t(rc));
-    rc = exchange(c, again.bytes(), again.size(), a);
-  }
+  uint8_t waiting = 0;
+  if (cmd::reissueLe(rc, cmd::Reissue::MoreData, &waiting))
+    rc = cmd::reissue(c, 0x00, 0xB0, p1, p2, waiting, a);
   if (rc != UKLR_OK) return rc;
   // The caller's buffer holds len bytes, whatever the card chose to send.
   uint32_t cap = len;
@@ -228,7 +234,7 @@ uint32_t buildFileControl(const FILE_ATTR &fa, uint8_t *out, uint32_t *outLen) {
       log("---->UKLR_PARAM_VALUE \n");
       return UKLR_PARAM_VALUE;
     }
-    const uint32_t size = (uint32_t(fa.size[0]) << 8) | fa.size[1];
+    const uint32_t size = getBe16(fa.size);
     if (kind == FK_RSA_PRIVATE || kind == FK_RSA_PUBLIC) {
       if (size != 1024 && size != 2048) {
         log("---->UKLR_PARAM_VALUE \n");
@@ -316,16 +322,14 @@ uint32_t readRecord(UK_USB_DEV_CTX *c, uint8_t rec, uint8_t *out, uint32_t *len)
   ap.shortLe(uint8_t(cap > 0xFF ? 0xFF : cap));
   Answer a;
   uint32_t rc = exchange(c, ap.bytes(), ap.size(), a);
-  if (cmd::isMoreData(rc)) {
-    const uint32_t more = rc & 0xFF;
-    if (more >= 4 && more - 4 > cap) {
-      *len = more - 4;
+  uint8_t more = 0;
+  if (cmd::reissueLe(rc, cmd::Reissue::MoreData, &more)) {
+    if (more >= 4 && uint32_t(more) - 4 > cap) {
+      *len = uint32_t(more) - 4;
       log("---->UKLR_BUFFER_TOO_SMALL......\n");
       return UKLR_BUFFER_TOO_SMALL;
     }
-    Apdu again(0x00, 0xB2, rec, 0x04);
-    again.shortLe(uint8_t(more));
-    rc = exchange(c, again.bytes(), again.size(), a);
+    rc = cmd::reissue(c, 0x00, 0xB2, rec, 0x04, more, a);
   }
   if (rc != UKLR_OK) return rc;
   // The record comes after a 4-byte header; an answer shorter than the header is malformed.

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "uk_bytes.h"
 #include "uk_commands.h"
 #include "uk_log.h"
 
@@ -498,7 +499,7 @@ uint32_t containerReadCert(UK_USB_DEV_CTX *c, const UK_CONTAINER_INFO *ci, uint8
     // content byte as the low half of the length.
     certLen = uint32_t(head[2]) + 3;
   } else if (head[1] & 0x80) {
-    certLen = (uint32_t(head[2]) << 8 | head[3]) + 4;
+    certLen = getBe16(head + 2) + 4;
     if (certLen > kMaxCert) return UKLR_CERT_TOO_LARGE;
   } else {
     certLen = uint32_t(head[1]) + 2;
