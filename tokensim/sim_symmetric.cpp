@@ -28,9 +28,14 @@ Answer symmetricCipher(const FileNode &k, uint8_t alg, bool encipher, Bytes *iv,
   auto it = k.comps.find(0x20);
   if (it == k.comps.end()) return sw(SW_REF_NOT_FOUND);
   const Bytes &key = it->second;
+  // The environment was set for the key file as it was then: a file deleted and made again with
+  // another class (or none) since no longer fits the chaining value kept for it.
+  const uint8_t cls = k.prop.empty() ? 0 : k.prop[0];
+  const size_t block = cls == 0x01 ? 8 : cls == 0x02 ? 16 : 0;
+  if (!block || iv->size() != block) return sw(SW_CONDITIONS);
   Bytes d = data;
   bool done;
-  if (k.prop[0] == 0x01) {
+  if (cls == 0x01) {
     if (d.size() % 8) return sw(SW_WRONG_LENGTH);
     done = desCrypt(key.data(), key.size(), alg == 2, encipher, iv->data(), d.data(), d.size());
   } else {

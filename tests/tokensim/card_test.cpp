@@ -514,6 +514,20 @@ TEST_F(CardTest, SymmetricKeysDesTripleDesAes) {
   EXPECT_EQ(tx(card, 0, 0x22, 0x81, 0xB8, hex("800104 8102D010")).sw, 0x6A80);  // alg of class 02
 }
 
+TEST_F(CardTest, AnEnvironmentOutlivingItsKeyFileIsRefused) {
+  // A DES key with a CBC environment (8-byte chaining value), then the file made again as AES.
+  ASSERT_EQ(tx(card, 0, 0xE0, 0, 0, fcpSymKey(0xD020, 64, 0x01, 0)).sw, 0x9000);
+  ASSERT_EQ(tx(card, 0, 0xDB, 0x01, 0x20, Bytes(8, 0x11)).sw, 0x9000);
+  ASSERT_EQ(tx(card, 0, 0x22, 0x81, 0xB8, hex("800102 8102D020")).sw, 0x9000);
+  ASSERT_EQ(tx(card, 0, 0xE4, 0, 0, hex("D020")).sw, 0x9000);
+  ASSERT_EQ(tx(card, 0, 0xE0, 0, 0, fcpSymKey(0xD020, 128, 0x02, 0)).sw, 0x9000);
+  ASSERT_EQ(tx(card, 0, 0xDB, 0x01, 0x20, Bytes(16, 0x22)).sw, 0x9000);
+  EXPECT_EQ(tx(card, 0, 0x2A, 0x86, 0x80, Bytes(16, 0)).sw, 0x6985);
+  // Set again for the key as it is now, it runs.
+  ASSERT_EQ(tx(card, 0, 0x22, 0x81, 0xB8, hex("800105 8102D020")).sw, 0x9000);
+  EXPECT_EQ(tx(card, 0, 0x2A, 0x86, 0x80, Bytes(16, 0)).sw, 0x9000);
+}
+
 TEST_F(CardTest, PowerCycleEndsTheSessionAndImageSurvives) {
   ASSERT_EQ(verifyUser(hex("303030303030")), 0x63C9);
   ASSERT_EQ(tx(card, 0, 0xE0, 0, 0, fcpTransparent(0xE002, 4)).sw, 0x9000);
