@@ -354,6 +354,65 @@ TEST_F(BrowserRoad, WithTheFirstOnlyPolicyTheSecondSignatureAsksNothing) {
   FreeLibrary(m);
 }
 
+// A signature after one of the same context goes straight to the key selection and the
+// signature; when another program used the token in between, the provider notices the card's
+// refusal and signs on a new session without asking the user anything but the button.
+TEST_F(BrowserRoad, AfterAnotherProgramTheNextSignatureStillSigns) {
+  DWORD spec = 0;
+  HCRYPTPROV prov = privateKey(&spec);
+  ASSERT_TRUE(CryptSetProvParam(prov, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE *>(kPin), 0));
+  // Signs the message with the button pressed; the commands the token saw.
+  auto signWithButton = [&](ALG_ID alg, std::vector<std::string> *commands) {
+    client.clearTrace(serial);
+    HCRYPTHASH h = hashOf(prov, alg);
+    Signing s(h, spec);
+    HWND d = confirmation();
+    EXPECT_NE(nullptr, d);
+    EXPECT_EQ(nullptr, FindDialog(L"Verify PIN"));
+    EXPECT_TRUE(client.pressButton(serial));
+    bool signedIt = s.finish();
+    EXPECT_TRUE(signedIt) << std::hex << s.error();
+    CryptDestroyHash(h);
+    commands->clear();
+    for (const std::string &line : client.trace(serial))
+      if (line.rfind("> ", 0) == 0) commands->push_back(line.substr(2, 4));
+    return signedIt && winesVerdict(alg, s.signature());
+  };
+  auto count = [](const std::vector<std::string> &c, const char *ins) {
+    size_t n = 0;
+    for (const auto &x : c) n += x == ins;
+    return n;
+  };
+  std::vector<std::string> commands;
+  ASSERT_TRUE(signWithButton(CALG_SHA1, &commands));
+  EXPECT_EQ(1u, count(commands, "0020"));  // a new session: the cached PIN presented
+  ASSERT_TRUE(signWithButton(CALG_MD5, &commands));
+  EXPECT_EQ(0u, count(commands, "00A4"));
+  EXPECT_EQ(0u, count(commands, "0020"));
+  EXPECT_EQ(1u, count(commands, "0022"));
+
+  // Another program logs the token out and leaves it in the master file, under the device mutex.
+  {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "MUTEX_FOR_DEVICE_EXCLUSIVE_KELM_ORV");
+    ASSERT_NE(nullptr, mutex);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 30000));
+    UK_DEV_INFO other{};
+    snprintf(other.devicePath, sizeof other.devicePath,
+             "\\\\?\\usb#vid_0b0c&pid_10ae#%s#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", serial.c_str());
+    EXPECT_EQ(0u, zksTokenConnect(&other, 1));
+    EXPECT_EQ(0u, zksTokenSelectPkiWorkDF(&other, 0));
+    EXPECT_EQ(0u, zksTokenResetUserPinVerifyFlag(&other));
+    EXPECT_EQ(0u, zksTokenSelectMF(&other));
+    zksTokenDisconnect(&other);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+  }
+  ASSERT_TRUE(signWithButton(CALG_SHA1, &commands));
+  EXPECT_GE(count(commands, "00A4"), 2u);  // master file and application folder again
+  EXPECT_EQ(1u, count(commands, "0020"));  // the cached PIN, once
+  CryptReleaseContext(prov, 0);
+}
+
 TEST_F(BrowserRoad, WrongPinRetryAndTheRightOneCached) {
   DWORD spec = 0;
   HCRYPTPROV prov = privateKey(&spec);
