@@ -56,11 +56,11 @@ bool writeFile(const std::string &path, const Bytes &b) {
 // One CryptSignHash on a thread of its own, while the test plays the user.
 class Signing {
  public:
-  Signing(HCRYPTHASH hash, DWORD spec) {
-    thread_ = std::thread([this, hash, spec] {
+  Signing(HCRYPTHASH hash, DWORD keySpec) {
+    thread_ = std::thread([this, hash, keySpec] {
       BYTE sig[256];
       DWORD len = sizeof sig;
-      ok_ = CryptSignHashW(hash, spec, nullptr, 0, sig, &len) != FALSE;
+      ok_ = CryptSignHashW(hash, keySpec, nullptr, 0, sig, &len) != FALSE;
       error_ = ok_ ? 0 : GetLastError();
       if (ok_) signature_.assign(sig, sig + len);
       done_ = true;
@@ -140,10 +140,10 @@ class BrowserRoad : public testing::Test {
     return CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != FALSE;
   }
   // The browser's way to the key: through the certificate.
-  HCRYPTPROV privateKey(DWORD *spec) {
+  HCRYPTPROV privateKey(DWORD *keySpec) {
     HCRYPTPROV prov = 0;
     BOOL mustFree = FALSE;
-    EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, spec, &mustFree)) << std::hex << GetLastError();
+    EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, keySpec, &mustFree)) << std::hex << GetLastError();
     EXPECT_TRUE(mustFree);
     return prov;
   }
@@ -198,10 +198,10 @@ class BrowserRoad : public testing::Test {
 };
 
 TEST_F(BrowserRoad, SignaturesWithTheButtonVerifyElsewhere) {
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
+  DWORD keySpec = 0;
+  HCRYPTPROV prov = privateKey(&keySpec);
   ASSERT_NE(0u, prov);
-  EXPECT_EQ(DWORD(AT_SIGNATURE), spec);
+  EXPECT_EQ(DWORD(AT_SIGNATURE), keySpec);
   const char *out = getenv("UK_CSP_SIGN_OUT");
   std::string dir = out ? out : ".";
   CreateDirectoryA(dir.c_str(), nullptr);
@@ -213,10 +213,10 @@ TEST_F(BrowserRoad, SignaturesWithTheButtonVerifyElsewhere) {
     SCOPED_TRACE(alg == CALG_SHA1 ? "SHA-1" : "MD5");
     HCRYPTHASH h = hashOf(prov, alg);
     DWORD len = 0;
-    ASSERT_TRUE(CryptSignHashW(h, spec, nullptr, 0, nullptr, &len));  // a size query asks nobody
+    ASSERT_TRUE(CryptSignHashW(h, keySpec, nullptr, 0, nullptr, &len));  // a size query asks nobody
     EXPECT_EQ(128u, len);
     EXPECT_EQ(nullptr, FindDialog(nullptr));
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     if (first) {
       ASSERT_TRUE(answerPin(L"937260"));  // once: then the PIN is cached
     }
@@ -254,12 +254,12 @@ TEST_F(BrowserRoad, SignaturesWithTheButtonVerifyElsewhere) {
 }
 
 TEST_F(BrowserRoad, CancelInTheConfirmationLeavesNothingPending) {
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
+  DWORD keySpec = 0;
+  HCRYPTPROV prov = privateKey(&keySpec);
   ASSERT_TRUE(CryptSetProvParam(prov, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE *>(kPin), 0));
   HCRYPTHASH h = hashOf(prov, CALG_SHA1);
   {
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     HWND d = confirmation();
     ASSERT_NE(nullptr, d);
     EXPECT_EQ("1", info("waiting"));
@@ -278,7 +278,7 @@ TEST_F(BrowserRoad, CancelInTheConfirmationLeavesNothingPending) {
   // The token is free for the next signature.
   ASSERT_TRUE(client.buttonAuto(serial, 0));
   h = hashOf(prov, CALG_SHA1);
-  Signing s(h, spec);
+  Signing s(h, keySpec);
   ASSERT_TRUE(s.finish()) << std::hex << s.error();
   EXPECT_TRUE(winesVerdict(CALG_SHA1, s.signature()));
   CryptDestroyHash(h);
@@ -358,14 +358,14 @@ TEST_F(BrowserRoad, WithTheFirstOnlyPolicyTheSecondSignatureAsksNothing) {
 // signature; when another program used the token in between, the provider notices the card's
 // refusal and signs on a new session without asking the user anything but the button.
 TEST_F(BrowserRoad, AfterAnotherProgramTheNextSignatureStillSigns) {
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
+  DWORD keySpec = 0;
+  HCRYPTPROV prov = privateKey(&keySpec);
   ASSERT_TRUE(CryptSetProvParam(prov, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE *>(kPin), 0));
   // Signs the message with the button pressed; the commands the token saw.
   auto signWithButton = [&](ALG_ID alg, std::vector<std::string> *commands) {
     client.clearTrace(serial);
     HCRYPTHASH h = hashOf(prov, alg);
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     HWND d = confirmation();
     EXPECT_NE(nullptr, d);
     EXPECT_EQ(nullptr, FindDialog(L"Verify PIN"));
@@ -414,11 +414,11 @@ TEST_F(BrowserRoad, AfterAnotherProgramTheNextSignatureStillSigns) {
 }
 
 TEST_F(BrowserRoad, WrongPinRetryAndTheRightOneCached) {
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
+  DWORD keySpec = 0;
+  HCRYPTPROV prov = privateKey(&keySpec);
   HCRYPTHASH h = hashOf(prov, CALG_SHA1);
   {
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     ASSERT_TRUE(answerPin(L"000000"));
     HWND m = nullptr;
     ASSERT_TRUE(WaitFor([&] {
@@ -436,7 +436,7 @@ TEST_F(BrowserRoad, WrongPinRetryAndTheRightOneCached) {
   CryptDestroyHash(h);
   // Cached: only the button next time.
   h = hashOf(prov, CALG_MD5);
-  Signing s(h, spec);
+  Signing s(h, keySpec);
   ASSERT_NE(nullptr, confirmation());
   EXPECT_EQ(nullptr, FindDialog(L"Verify PIN"));
   ASSERT_TRUE(client.pressButton(serial));
@@ -446,11 +446,11 @@ TEST_F(BrowserRoad, WrongPinRetryAndTheRightOneCached) {
 }
 
 TEST_F(BrowserRoad, AbortAndBlockedPin) {
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
+  DWORD keySpec = 0;
+  HCRYPTPROV prov = privateKey(&keySpec);
   HCRYPTHASH h = hashOf(prov, CALG_SHA1);
   {
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     ASSERT_TRUE(answerPin(L"111111"));
     HWND m = nullptr;
     ASSERT_TRUE(WaitFor([&] {
@@ -463,7 +463,7 @@ TEST_F(BrowserRoad, AbortAndBlockedPin) {
   }
   {
     // Two more wrong PINs use up the tries; the next answer is "blocked".
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     for (const wchar_t *left : {L"PIN verification fail. You have  1 more chance(s)!",
                                 L"PIN verification fail. You have  0 more chance(s)!"}) {
       ASSERT_TRUE(answerPin(L"222222"));
@@ -485,11 +485,11 @@ TEST_F(BrowserRoad, AbortAndBlockedPin) {
 
 TEST_F(BrowserRoad, TheDialogsFollowTheLanguageValue) {
   setLanguage(1028);
-  DWORD spec = 0;
-  HCRYPTPROV prov = privateKey(&spec);
+  DWORD keySpec = 0;
+  HCRYPTPROV prov = privateKey(&keySpec);
   HCRYPTHASH h = hashOf(prov, CALG_SHA1);
   {
-    Signing s(h, spec);
+    Signing s(h, keySpec);
     HWND d = WaitDialog(L"密碼驗證");
     ASSERT_NE(nullptr, d);
     EXPECT_EQ(L"請輸入您的USBKey密碼:", ItemText(d, IDC_TEXT));
