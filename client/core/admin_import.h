@@ -21,9 +21,9 @@ class ISourceCertificate {
   virtual const std::vector<uint8_t> &Der() const = 0;
   // The subject public key (the DER RSAPublicKey of an RSA key).
   virtual std::vector<uint8_t> PublicKey() const = 0;
-  // Acquires the certificate's private key; *keySpec is the key specification it names.
+  // Acquires the certificate's private key; *keySpec is the pair it names (1 exchange, 2 signature).
   virtual uint32_t AcquireKey(uint32_t *keySpec) = 0;
-  // Opens the key of that specification.
+  // Opens the key of that pair.
   virtual uint32_t OpenKey() = 0;
   // The size of the key's PRIVATEKEYBLOB export.
   virtual uint32_t ExportSize(uint32_t *size) = 0;

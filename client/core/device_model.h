@@ -70,7 +70,7 @@ class TokenContainer {
   UK_CONTAINER_INFO &Record() { return record_; }
   const std::wstring &Name() const { return name_; }
   CMarvoDevice *Device() const { return device_; }
-  // Index 0: exchange certificate (key specification 1), 1: signature certificate (2); any other
+  // Index 0: exchange certificate (key pair 1), 1: signature certificate (2); any other
   // index gives none.
   TokenCert *Cert(size_t index);
   const TokenCert *Cert(size_t index) const;

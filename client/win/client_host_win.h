@@ -39,7 +39,7 @@ using ui::CreateSharedEvent;
 using ui::CreateSharedMutex;
 
 // The user's "My" store, through which programs reach the provider: add with key-provider
-// information naming the provider, the container and the key specification; remove.
+// information naming the provider, the container and the key pair; remove.
 uint32_t RegisterCertificate(const uint8_t *der, size_t len, const std::wstring &container,
                              uint32_t keySpec);
 uint32_t UnregisterCertificate(const uint8_t *der, size_t len);

@@ -47,7 +47,7 @@ class CCertificateKey : public ISourceCertificate {
     SetLastError(0);
     if (!CryptAcquireCertificatePrivateKey(ctx_, 0, nullptr, &prov_, &spec_, &mustFree_))
       return LastErrorOr(kGeneralFailure);
-    // A specification other than exchange or signature (Wine names 3 for the keys it imported
+    // A key pair number other than exchange or signature (Wine names 3 for the keys it imported
     // from PKCS #12) is the exchange key, the one such an import holds.
     if (spec_ != AT_KEYEXCHANGE && spec_ != AT_SIGNATURE) spec_ = AT_KEYEXCHANGE;
     *keySpec = spec_;

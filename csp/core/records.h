@@ -191,7 +191,7 @@ inline bool isBlockAlgorithm(uint32_t alg) {
 inline bool isSessionAlgorithm(uint32_t alg) { return isBlockAlgorithm(alg) || alg == 0x6801; }
 inline bool isKeyAlgorithm(uint32_t alg) { return isRsaAlgorithm(alg) || isSessionAlgorithm(alg); }
 inline bool isHashAlgorithm(uint32_t alg) { return alg == 0x8003 || alg == 0x8004 || alg == 0x8008; }
-// Key specification of a token key pair: 1 exchange, 2 signature.
+// Which pair of a container a key is: 1 exchange, 2 signature.
 inline uint32_t keySpecOf(const KeyObject &k) { return k.algorithm == 0x2400 ? 2u : 1u; }
 
 }  // namespace csp

@@ -9,17 +9,14 @@ Python, supersampled signed-distance shapes); the words on the buttons are set w
 
 The output is deterministic and committed, so that a build needs neither Python nor
 ImageMagick."""
-import importlib.util
 import math
 import os
 import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
-    'make_artwork', os.path.join(HERE, '..', '..', 'scripts', 'make_artwork.py'))
-art = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(art)
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts'))
+import make_artwork as art  # noqa: E402  (the shared drawing helpers)
 Canvas, circle, rrect, seg, poly, ring, arc, union, minus = (
     art.Canvas, art.circle, art.rrect, art.seg, art.poly, art.ring, art.arc, art.union, art.minus)
 BLUE, DARK, WHITE, GREEN, RED = art.BLUE, art.DARK, art.WHITE, art.GREEN, art.RED

@@ -148,7 +148,7 @@ TEST_F(ClientModelTest, RefreshMirrorsCertificatesIntoTheStoreAndOutAgain) {
     if (e.second.container == L"mirror") specs |= 1 << e.second.keySpec;
     else EXPECT_EQ(L"other", e.second.container);
   }
-  EXPECT_EQ(6, specs);  // key specifications 1 and 2 of the container "mirror"
+  EXPECT_EQ(6, specs);  // key pairs 1 and 2 of the container "mirror"
 
   // The same certificates registered again leave one entry each.
   ASSERT_TRUE(list.Refresh(2052));

@@ -1,5 +1,5 @@
 // Certificate registration in the user's "My" store through crypt32, in-process: the entry carries
-// key-provider information naming the provider, the container and the key specification; the same
+// key-provider information naming the provider, the container and the key pair; the same
 // certificate registered twice leaves one entry; unregistering removes it, and unregistering a
 // certificate that is no longer there answers CRYPT_E_NOT_FOUND.
 #include <windows.h>

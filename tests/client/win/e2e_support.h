@@ -492,7 +492,7 @@ inline bool SignThroughStore(const std::wstring &subject, const wchar_t *pin, DW
     Bytes sig;
     DWORD len = 0;
     if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &spec, &mustFree)) fail("acquire");
-    else if (spec != expectedSpec) fail("key specification");
+    else if (spec != expectedSpec) fail("key pair number");
     else if (!CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) ||
              !CryptHashData(hash, reinterpret_cast<const BYTE *>(message.data()), DWORD(message.size()), 0))
       fail("hash");

@@ -1,4 +1,4 @@
-// How the tool writes numbers, key specifications and symmetric algorithms.
+// How the tool writes numbers, key pair kinds and symmetric algorithms.
 #include "tool_cmds.h"
 
 namespace ukt {
